@@ -1,0 +1,15 @@
+# Sanitizer switches. They apply to everything built in this tree (plugin, tests, fixtures), so a
+# sanitized test executable and the plugin it loads agree on the runtime.
+if(PENDULUM_ASAN AND PENDULUM_TSAN)
+    message(FATAL_ERROR "PENDULUM_ASAN and PENDULUM_TSAN cannot be combined")
+endif()
+
+if(PENDULUM_ASAN)
+    add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(PENDULUM_TSAN)
+    add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=thread)
+endif()

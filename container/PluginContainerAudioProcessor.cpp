@@ -1,0 +1,303 @@
+#include "container/PluginContainerAudioProcessor.h"
+
+#include "console/ConsoleGlobals.h"
+#include "container/ProcessGlobals.h"
+#include "hosting/GenericAudioPluginLoader.h"
+#include "ui/PluginContainerAudioProcessorEditor.h"
+
+JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE("-Wdeprecated-declarations")
+
+juce::AudioProcessor::BusesProperties PluginContainerAudioProcessor::containerBuses()
+{
+    return BusesProperties().withOutput("Output", juce::AudioChannelSet::stereo(), true);
+}
+
+PluginContainerAudioProcessor::PluginContainerAudioProcessor() : juce::AudioProcessor(containerBuses())
+{
+    if (debugConsole == nullptr)
+        debugConsole = std::make_unique<KWDebugConsole>();
+
+    debugConsole->setTitle("PluginPendulum console");
+
+    if (consoleEnabled)
+        debugConsole->show();
+
+    ++numInstances;
+
+    consolePrint("PluginContainerAudioProcessor::PluginContainerAudioProcessor()");
+}
+
+PluginContainerAudioProcessor::~PluginContainerAudioProcessor()
+{
+    // Each slot's auxiliary buffer goes before its loader, which deletes the hosted instance.
+    for (int slot = 0; slot < numSlots; ++slot)
+    {
+        auxBuffers[(size_t) slot].reset();
+        pluginLoaders[(size_t) slot].reset();
+    }
+
+    --numInstances;
+
+    if (numInstances == 0 && debugConsole != nullptr)
+    {
+        debugConsole->hide();
+        debugConsole.reset();
+    }
+}
+
+//==================================================================================================
+
+juce::String PluginContainerAudioProcessor::getLoadedPluginName(int slot) const
+{
+    const auto& loader = pluginLoaders[(size_t) slot];
+
+    if (loader == nullptr)
+        return "<none>";
+
+    if (const auto* description = loader->getChosenDescription())
+        return description->name;
+
+    return {};
+}
+
+void PluginContainerAudioProcessor::setOption(int index, bool value)
+{
+    options[(size_t) index] = value;
+
+    if (index != optionConsole)
+        return;
+
+    consoleEnabled = value;
+
+    if (debugConsole != nullptr)
+    {
+        if (value)
+            debugConsole->show();
+        else
+            debugConsole->hide();
+    }
+}
+
+bool PluginContainerAudioProcessor::getOption(int index)
+{
+    if (index == optionConsole)
+        options[optionConsole] = consoleEnabled;
+
+    return options[(size_t) index];
+}
+
+void PluginContainerAudioProcessor::setInstanceName(const juce::String& name)
+{
+    instanceName = name;
+}
+
+juce::String PluginContainerAudioProcessor::getInstanceName() const
+{
+    return instanceName;
+}
+
+juce::AudioPluginInstance* PluginContainerAudioProcessor::getPluginInstance(int slot) const
+{
+    const auto& loader = pluginLoaders[(size_t) slot];
+    return loader != nullptr ? loader->getPluginInstance() : nullptr;
+}
+
+juce::AudioProcessorParameter* PluginContainerAudioProcessor::activeParameter(int parameterIndex) const
+{
+    auto* instance = getPluginInstance(activePluginIndex);
+
+    if (instance == nullptr)
+        return nullptr;
+
+    // Array's operator[] answers null for an index out of range, negative ones included.
+    return instance->getParameters()[parameterIndex];
+}
+
+void PluginContainerAudioProcessor::logLine(const juce::String& message) const
+{
+    consolePrint(instanceName + message);
+}
+
+//==================================================================================================
+
+const juce::String PluginContainerAudioProcessor::getName() const
+{
+    return "PluginPendulum(Synth)";
+}
+
+void PluginContainerAudioProcessor::prepareToPlay(double sampleRate, int samplesPerBlock)
+{
+    for (int slot = 0; slot < numSlots; ++slot)
+        if (pluginLoaders[(size_t) slot] != nullptr)
+            prepareSlot(slot, sampleRate, samplesPerBlock);
+}
+
+void PluginContainerAudioProcessor::prepareSlot(int slot, double sampleRate, int samplesPerBlock)
+{
+    auto* instance = getPluginInstance(slot);
+
+    logLine(":prepareToPlay (" + juce::String(slot) + "), " + juce::String(sampleRate) + ", "
+            + juce::String(samplesPerBlock));
+
+    if (auto* playHead = getPlayHead())
+        instance->setPlayHead(playHead);
+
+    instance->setPlayConfigDetails(getTotalNumInputChannels(), getTotalNumOutputChannels(), sampleRate,
+                                   samplesPerBlock);
+    instance->prepareToPlay(sampleRate, samplesPerBlock);
+
+    if (auto& aux = auxBuffers[(size_t) slot])
+    {
+        const auto channels =
+            juce::jmax(instance->getTotalNumInputChannels(), instance->getTotalNumOutputChannels());
+        aux->setSize(channels, samplesPerBlock, false, true, false);
+    }
+}
+
+void PluginContainerAudioProcessor::releaseResources()
+{
+    for (int slot = 0; slot < numSlots; ++slot)
+    {
+        if (auto* instance = getPluginInstance(slot))
+        {
+            logLine(":releaseResources (" + juce::String(slot) + "), ");
+            instance->releaseResources();
+        }
+    }
+}
+
+void PluginContainerAudioProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midiMessages)
+{
+    const auto& loader = pluginLoaders[(size_t) activePluginIndex];
+
+    if (loader == nullptr)
+    {
+        const auto numSamples = buffer.getNumSamples();
+        const auto numChannels = juce::jmin(getTotalNumOutputChannels(), buffer.getNumChannels());
+        for (int channel = 0; channel < numChannels; ++channel)
+            buffer.clear(channel, 0, numSamples);
+        return;
+    }
+
+    auto* instance = loader->getPluginInstance();
+
+    if (auto* playHead = getPlayHead())
+        instance->setPlayHead(playHead);
+
+    auto& aux = auxBuffers[(size_t) activePluginIndex];
+
+    if (aux == nullptr)
+    {
+        instance->processBlock(buffer, midiMessages);
+        return;
+    }
+
+    // A plugin with more outputs than the container writes into its own wider buffer; only its
+    // first two channels are exchanged with the host.
+    const auto numSamples = buffer.getNumSamples();
+    const auto exchanged = juce::jmin(2, buffer.getNumChannels(), aux->getNumChannels());
+
+    aux->setSize(aux->getNumChannels(), numSamples, true, false, true);
+
+    for (int channel = 0; channel < exchanged; ++channel)
+        aux->copyFrom(channel, 0, buffer, channel, 0, numSamples);
+
+    instance->processBlock(*aux, midiMessages);
+
+    for (int channel = 0; channel < exchanged; ++channel)
+        buffer.copyFrom(channel, 0, *aux, channel, 0, numSamples);
+}
+
+bool PluginContainerAudioProcessor::isBusesLayoutSupported(const BusesLayout& layouts) const
+{
+    return layouts.getMainInputChannels() == 0 && layouts.inputBuses.isEmpty()
+        && layouts.outputBuses.size() == 1 && layouts.getMainOutputChannelSet() == juce::AudioChannelSet::stereo();
+}
+
+//==================================================================================================
+
+juce::String PluginContainerAudioProcessor::channelNameFor(int channelIndex)
+{
+    return juce::String(channelIndex + 1);
+}
+
+const juce::String PluginContainerAudioProcessor::getInputChannelName(int channelIndex) const
+{
+    return channelNameFor(channelIndex);
+}
+
+const juce::String PluginContainerAudioProcessor::getOutputChannelName(int channelIndex) const
+{
+    return channelNameFor(channelIndex);
+}
+
+bool PluginContainerAudioProcessor::isInputChannelStereoPair(int) const
+{
+    return true;
+}
+
+bool PluginContainerAudioProcessor::isOutputChannelStereoPair(int) const
+{
+    return true;
+}
+
+int PluginContainerAudioProcessor::getNumParameters()
+{
+    return numHostParameters;
+}
+
+const juce::String PluginContainerAudioProcessor::getParameterName(int parameterIndex)
+{
+    if (auto* parameter = activeParameter(parameterIndex))
+        return parameter->getName(1024);
+    return {};
+}
+
+float PluginContainerAudioProcessor::getParameter(int parameterIndex)
+{
+    if (auto* parameter = activeParameter(parameterIndex))
+        return parameter->getValue();
+    return 0.0f;
+}
+
+const juce::String PluginContainerAudioProcessor::getParameterText(int parameterIndex)
+{
+    if (auto* parameter = activeParameter(parameterIndex))
+        return parameter->getCurrentValueAsText();
+    return {};
+}
+
+void PluginContainerAudioProcessor::setParameter(int parameterIndex, float newValue)
+{
+    if (auto* parameter = activeParameter(parameterIndex))
+        parameter->setValue(newValue);
+}
+
+//==================================================================================================
+
+juce::AudioProcessorEditor* PluginContainerAudioProcessor::createEditor()
+{
+    auto* editor = new PluginContainerAudioProcessorEditor(*this);
+    editor->attachConsole(debugConsole.get());
+    editor->refreshPanel();
+    return editor;
+}
+
+void PluginContainerAudioProcessor::getStateInformation(juce::MemoryBlock&)
+{
+    // The state document comes with the persistence subsystem; until then nothing is saved.
+}
+
+void PluginContainerAudioProcessor::setStateInformation(const void*, int)
+{
+    // The state document comes with the persistence subsystem; until then nothing is restored.
+}
+
+JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+
+//==================================================================================================
+
+juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()
+{
+    return new PluginContainerAudioProcessor();
+}

@@ -1,0 +1,3 @@
+#include "container/ProcessGlobals.h"
+
+int numInstances = 0;

@@ -1,0 +1,43 @@
+// The plugin library's only export. It lets JUCE's VST2 wrapper build the plugin, then puts a thin
+// dispatcher in front of the wrapper's so that the host gets the container's own identity answers.
+#include "container/VstIdentity.h"
+
+#include <atomic>
+
+extern "C" Vst2::AEffect* juceWrapperVSTPluginMain(Vst2::audioMasterCallback host);
+
+namespace
+{
+// The wrapper uses one static dispatcher function for every instance.
+std::atomic<Vst2::AEffectDispatcherProc> wrapperDispatcher { nullptr };
+
+Vst2::VstIntPtr VSTCALLBACK containerDispatcher(Vst2::AEffect* effect, Vst2::VstInt32 opcode, Vst2::VstInt32 index,
+                                                Vst2::VstIntPtr value, void* ptr, float opt)
+{
+    Vst2::VstIntPtr result = 0;
+
+    if (pendulum::identity::answerOpcode(opcode, index, ptr, result))
+        return result;
+
+    return wrapperDispatcher.load()(effect, opcode, index, value, ptr, opt);
+}
+} // namespace
+
+#if defined(_WIN32)
+#define PENDULUM_EXPORT __declspec(dllexport)
+#else
+#define PENDULUM_EXPORT __attribute__((visibility("default")))
+#endif
+
+extern "C" PENDULUM_EXPORT Vst2::AEffect* VSTPluginMain(Vst2::audioMasterCallback host)
+{
+    auto* effect = juceWrapperVSTPluginMain(host);
+
+    if (effect == nullptr)
+        return nullptr;
+
+    wrapperDispatcher.store(effect->dispatcher);
+    effect->dispatcher = containerDispatcher;
+    pendulum::identity::applyToEffect(*effect);
+    return effect;
+}

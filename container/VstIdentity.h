@@ -1,0 +1,32 @@
+#pragma once
+
+#include "Vst2.h"
+
+// What the container tells a VST2 host about itself, where the JUCE wrapper's own answers differ:
+// the canDo table, the vendor version, the AEffect flags and counts, and the output pins.
+
+namespace pendulum::identity
+{
+constexpr Vst2::VstInt32 uniqueId = CCONST('P', 'n', 'd', 'm');
+constexpr Vst2::VstInt32 vendorVersion = 100; // 1.0.0 as major * 100 + minor * 10 + patch
+constexpr Vst2::VstInt32 vstVersion = 2400;
+constexpr int numOutputs = 2;
+constexpr Vst2::VstInt32 effectFlags = Vst2::effFlagsHasEditor | Vst2::effFlagsCanReplacing
+                                     | Vst2::effFlagsProgramChunks | Vst2::effFlagsIsSynth
+                                     | Vst2::effFlagsNoSoundInStop;
+
+/** The answer to effCanDo: 1 yes, -1 no, 0 for anything not in the table (null included). */
+Vst2::VstIntPtr answerCanDo(const char* text) noexcept;
+
+/** Fills an output pin record; false for an index that is not one of the two outputs. */
+bool describeOutputPin(int index, Vst2::VstPinProperties& pin) noexcept;
+
+/** Corrects the AEffect record that the wrapper built. */
+void applyToEffect(Vst2::AEffect& effect) noexcept;
+
+/**
+    Answers the opcodes whose answers the container fixes itself, writing the result. Returns
+    false for every other opcode, which then goes to the wrapper.
+*/
+bool answerOpcode(Vst2::VstInt32 opcode, Vst2::VstInt32 index, void* ptr, Vst2::VstIntPtr& result) noexcept;
+} // namespace pendulum::identity

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Configures and builds the Linux tree: the plugin, the test host, the fixtures, tests and tools.
+#   scripts/build.sh [build-dir] [extra cmake arguments...]
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${1:-$root/build}"
+shift || true
+
+launcher=()
+command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="${PENDULUM_BUILD_TYPE:-Debug}" "${launcher[@]}" "$@" >/dev/null
+cmake --build "$build" -j"$(nproc)"

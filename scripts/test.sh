@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Installs everything, builds, and runs every test. This is the README's test command and what
+# CI runs.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+"$root/scripts/install-deps.sh"
+"$root/scripts/build.sh" "$root/build"
+
+# GUI tests open real windows: everything runs inside one virtual X display.
+xvfb-run -a -s "-screen 0 1280x1024x24" \
+    ctest --test-dir "$root/build" --output-on-failure --no-tests=error -j2

@@ -1,0 +1,50 @@
+#include "support/ContainerTestAccess.h"
+
+#include "hosting/GenericAudioPluginLoader.h"
+
+namespace
+{
+class AdoptingLoader : public GenericAudioPluginLoader
+{
+public:
+    explicit AdoptingLoader(std::unique_ptr<juce::AudioPluginInstance> instance)
+    {
+        auto* description = new juce::PluginDescription();
+        instance->fillInPluginDescription(*description);
+        pluginDescriptions.add(description);
+        chosenDescription = description;
+        plugin_instance = std::move(instance);
+    }
+
+    juce::AudioPluginInstance* createPluginInstance(const juce::File&, const juce::String&,
+                                                    const juce::String&) override
+    {
+        return nullptr;
+    }
+};
+} // namespace
+
+void PluginContainerTestAccess::install(PluginContainerAudioProcessor& container, int slot,
+                                        std::unique_ptr<juce::AudioPluginInstance> instance)
+{
+    const auto outputs = instance->getTotalNumOutputChannels();
+    const auto inputs = instance->getTotalNumInputChannels();
+
+    container.auxBuffers[(size_t) slot].reset();
+    if (outputs > 2)
+        container.auxBuffers[(size_t) slot] =
+            std::make_unique<juce::AudioBuffer<float>>(juce::jmax(inputs, outputs), container.getBlockSize());
+
+    container.pluginLoaders[(size_t) slot] = std::make_unique<AdoptingLoader>(std::move(instance));
+}
+
+void PluginContainerTestAccess::setActive(PluginContainerAudioProcessor& container, int slot)
+{
+    const juce::ScopedLock lock(container.getCallbackLock());
+    container.activePluginIndex = slot;
+}
+
+bool PluginContainerTestAccess::hasAuxBuffer(const PluginContainerAudioProcessor& container, int slot)
+{
+    return container.auxBuffers[(size_t) slot] != nullptr;
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "container/PluginContainerAudioProcessor.h"
+
+#include <memory>
+
+/**
+    Fills a container's slots directly with in-process instances, the way a completed load leaves
+    them (a loader owning the instance, and an auxiliary buffer for plugins with more than two
+    outputs), so routing can be tested without plugin files.
+*/
+struct PluginContainerTestAccess
+{
+    static void install(PluginContainerAudioProcessor& container, int slot,
+                        std::unique_ptr<juce::AudioPluginInstance> instance);
+    static void setActive(PluginContainerAudioProcessor& container, int slot);
+    static bool hasAuxBuffer(const PluginContainerAudioProcessor& container, int slot);
+};
