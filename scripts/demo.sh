@@ -6,4 +6,4 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/scripts/install-deps.sh"
 "$root/scripts/build.sh" "$root/build"
 
-"$root/build/tools/pendulum-demo" "$root/build/PluginPendulum_artefacts/Debug/VST/PluginPendulum.so"
+"$root/build/tools/pendulum-demo"
