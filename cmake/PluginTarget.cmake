@@ -31,7 +31,8 @@ target_compile_definitions(PluginPendulum PUBLIC
     JUCE_DISPLAY_SPLASH_SCREEN=0
     JUCE_REPORT_APP_USAGE=0
     JUCE_MODAL_LOOPS_PERMITTED=1
-    JUCE_STRICT_REFCOUNTEDPOINTER=1)
+    JUCE_STRICT_REFCOUNTEDPOINTER=1
+    VST_LOGGING=0)
 
 target_sources(PluginPendulum PRIVATE
     console/KWDebugConsole.cpp
@@ -41,7 +42,14 @@ target_sources(PluginPendulum PRIVATE
     container/PluginContainerAudioProcessor.cpp
     container/ProcessGlobals.cpp
     container/VstIdentity.cpp
+    container/PluginContainerLoading.cpp
+    container/SystemLoadDialogs.cpp
     hosting/GenericAudioPluginLoader.cpp
+    hosting/ComboBoxChooseComponent.cpp
+    hosting/ModalChoosers.cpp
+    hosting/ModalWindowWithComboBoxOptionChooser.cpp
+    hosting/LoaderGlobals.cpp
+    hosting/VSTP2PluginLoader.cpp
     ui/PluginContainerAudioProcessorEditor.cpp)
 
 target_include_directories(PluginPendulum PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})

@@ -1,6 +1,7 @@
 #include "container/PluginContainerAudioProcessor.h"
 
 #include "console/ConsoleGlobals.h"
+#include "container/LoadDialogs.h"
 #include "container/ProcessGlobals.h"
 #include "hosting/GenericAudioPluginLoader.h"
 #include "ui/PluginContainerAudioProcessorEditor.h"
@@ -12,7 +13,8 @@ juce::AudioProcessor::BusesProperties PluginContainerAudioProcessor::containerBu
     return BusesProperties().withOutput("Output", juce::AudioChannelSet::stereo(), true);
 }
 
-PluginContainerAudioProcessor::PluginContainerAudioProcessor() : juce::AudioProcessor(containerBuses())
+PluginContainerAudioProcessor::PluginContainerAudioProcessor()
+    : juce::AudioProcessor(containerBuses()), loadDialogs(std::make_unique<SystemLoadDialogs>())
 {
     if (debugConsole == nullptr)
         debugConsole = std::make_unique<KWDebugConsole>();
@@ -29,12 +31,8 @@ PluginContainerAudioProcessor::PluginContainerAudioProcessor() : juce::AudioProc
 
 PluginContainerAudioProcessor::~PluginContainerAudioProcessor()
 {
-    // Each slot's auxiliary buffer goes before its loader, which deletes the hosted instance.
     for (int slot = 0; slot < numSlots; ++slot)
-    {
-        auxBuffers[(size_t) slot].reset();
-        pluginLoaders[(size_t) slot].reset();
-    }
+        unloadPlugin(slot, false, false);
 
     --numInstances;
 
@@ -113,6 +111,12 @@ juce::AudioProcessorParameter* PluginContainerAudioProcessor::activeParameter(in
     return instance->getParameters()[parameterIndex];
 }
 
+void PluginContainerAudioProcessor::setLoadDialogs(std::unique_ptr<LoadDialogs> dialogs)
+{
+    if (dialogs != nullptr)
+        loadDialogs = std::move(dialogs);
+}
+
 void PluginContainerAudioProcessor::logLine(const juce::String& message) const
 {
     consolePrint(instanceName + message);
@@ -142,8 +146,9 @@ void PluginContainerAudioProcessor::prepareSlot(int slot, double sampleRate, int
     if (auto* playHead = getPlayHead())
         instance->setPlayHead(playHead);
 
-    instance->setPlayConfigDetails(getTotalNumInputChannels(), getTotalNumOutputChannels(), sampleRate,
-                                   samplesPerBlock);
+    // Only the rate and block size are handed on: asking a hosted plugin for the container's own
+    // channel layout would make JUCE reconfigure the plugin's buses. It keeps its own channels.
+    instance->setRateAndBufferSizeDetails(sampleRate, samplesPerBlock);
     instance->prepareToPlay(sampleRate, samplesPerBlock);
 
     if (auto& aux = auxBuffers[(size_t) slot])
@@ -189,6 +194,10 @@ void PluginContainerAudioProcessor::processBlock(juce::AudioBuffer<float>& buffe
     if (aux == nullptr)
     {
         instance->processBlock(buffer, midiMessages);
+
+        // A plugin with fewer outputs than the container leaves the rest of the buffer as it was.
+        for (int channel = instance->getTotalNumOutputChannels(); channel < buffer.getNumChannels(); ++channel)
+            buffer.clear(channel, 0, buffer.getNumSamples());
         return;
     }
 

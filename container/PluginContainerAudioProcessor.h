@@ -6,6 +6,7 @@
 #include <memory>
 
 class GenericAudioPluginLoader;
+class LoadDialogs;
 
 /**
     The container: the audio processor that the host drives through the VST2 wrapper.
@@ -59,6 +60,29 @@ public:
     bool isPluginCrashed(int slot) const noexcept { return pluginCrashed[(size_t) slot]; }
 
     //==============================================================================================
+    // Loading, unloading and switching (message thread).
+
+    /**
+        Loads a plugin into the slot: from filePath (asking to locate it if it has gone), or from a
+        file the user picks when filePath is empty; pluginName picks one plugin of a shell file
+        (empty: the only one, or the user's choice). Instruments with audio inputs are refused. The
+        slot keeps what it had unless the new plugin was created, started and accepted.
+    */
+    bool loadPlugin(int slot, const juce::String& filePath, const juce::String& pluginName);
+
+    /** Empties the slot; suspends processing first if it is the active one. */
+    void unloadPlugin(int slot, bool keepRecoveryState, bool resumeProcessing);
+
+    /** The native open-file dialog; a non-existent file when the user cancels. */
+    juce::File choosePluginFile();
+
+    /** Makes a loaded slot the active one; false (and nothing changes) for an empty slot. */
+    bool setActivePlugin(int slot);
+
+    /** Replaces the dialogs through which loads ask the user (the system's dialogs by default). */
+    void setLoadDialogs(std::unique_ptr<LoadDialogs> dialogs);
+
+    //==============================================================================================
     // juce::AudioProcessor
 
     const juce::String getName() const override;
@@ -106,6 +130,11 @@ private:
     static BusesProperties containerBuses();
 
     void prepareSlot(int slot, double sampleRate, int samplesPerBlock);
+    juce::String resolveLoadPath(const juce::String& filePath);
+    void commitLoadedPlugin(int slot, std::unique_ptr<GenericAudioPluginLoader> loader);
+    bool slotsShareOneEffect() const;
+    double startSampleRate() const;
+    int startBlockSize() const;
     void logLine(const juce::String& message) const;
     /** Parameter i of the plugin in the active slot, or null if there is no plugin or no such parameter. */
     juce::AudioProcessorParameter* activeParameter(int parameterIndex) const;
@@ -116,6 +145,7 @@ private:
     std::array<bool, numSlots> pluginCrashed { false, false };
     std::array<bool, numOptions> options { false, false, true, true };
     juce::String instanceName { "default instance" };
+    std::unique_ptr<LoadDialogs> loadDialogs;
 
     friend struct PluginContainerTestAccess; // tests fill slots directly, without plugin files
 

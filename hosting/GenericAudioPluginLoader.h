@@ -18,12 +18,16 @@ public:
     GenericAudioPluginLoader() = default;
     virtual ~GenericAudioPluginLoader();
 
-    /** Creates the instance of the named plugin in the file; null on failure. */
-    virtual juce::AudioPluginInstance* createPluginInstance(const juce::File& file, const juce::String& formatName,
+    /**
+        Creates the instance of a plugin in the file (its full path): the one named pluginName in
+        the given format, or, with an empty name, the only one or the one the user picks. The loader
+        owns the result; null on failure.
+    */
+    virtual juce::AudioPluginInstance* createPluginInstance(const juce::String& file, const juce::String& formatName,
                                                             const juce::String& pluginName) = 0;
 
-    /** The descriptions known for the file; the base class knows none beyond those it has. */
-    virtual juce::OwnedArray<juce::PluginDescription>& findPluginDescriptions(const juce::File& file);
+    /** The descriptions known for the file; the base class adds none to those it has. */
+    virtual juce::OwnedArray<juce::PluginDescription>& findPluginDescriptions(const juce::String& file);
 
     /** The hosted instance, or null when there is none. */
     juce::AudioPluginInstance* getPluginInstance() const noexcept { return plugin_instance.get(); }
@@ -32,6 +36,9 @@ public:
 
     /** The description the instance was made from, or null. */
     const juce::PluginDescription* getChosenDescription() const noexcept { return chosenDescription; }
+
+    /** The name of the description the instance was made from; empty when there is none. */
+    juce::String getPluginName() const;
 
 protected:
     juce::File pluginFile;

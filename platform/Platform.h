@@ -10,4 +10,10 @@ const char* pluginFileExtension() noexcept;
 
 /** Wildcard for file dialogs that pick VST 2.x plugin libraries ("*.dll" or "*.so"). */
 const char* pluginFileWildcard() noexcept;
+
+/** Wildcards matching the plugin extension in any letter case ("*.dll;*.dlL;...;*.DLL"). */
+const char* pluginFilePatternsAnyCase() noexcept;
+
+/** What file dialogs call plugin libraries ("dll files" or "so files"). */
+const char* pluginFileDescription() noexcept;
 } // namespace pendulum::platform

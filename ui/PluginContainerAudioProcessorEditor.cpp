@@ -16,6 +16,12 @@ void PluginContainerAudioProcessorEditor::refreshPanel()
     repaint();
 }
 
+void PluginContainerAudioProcessorEditor::refreshProgramChooser(int)
+{
+    // The panel shows no program list yet; a load changes nothing else it shows.
+    repaint();
+}
+
 void PluginContainerAudioProcessorEditor::paint(juce::Graphics& g)
 {
     g.fillAll(juce::Colour(0xFFD3D3D3));

@@ -22,6 +22,9 @@ public:
     /** Re-reads everything the panel shows from the processor. */
     void refreshPanel();
 
+    /** Re-reads the programs of the plugin in the slot, after a load into it. */
+    void refreshProgramChooser(int slot);
+
     void paint(juce::Graphics& g) override;
 
 private:

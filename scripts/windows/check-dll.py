@@ -16,15 +16,28 @@ import struct
 import subprocess
 import sys
 
-MINGW_RUNTIME_DLLS = {
-    "libstdc++-6.dll", "libgcc_s_seh-1.dll", "libgcc_s_dw2-1.dll", "libwinpthread-1.dll",
-    "libgomp-1.dll", "libssp-0.dll", "libatomic-1.dll", "libquadmath-0.dll",
-    "libpng16-16.dll", "libjpeg-62.dll", "libjpeg-8.dll", "zlib1.dll", "libz.dll",
+# DLLs that come with every Windows installation; anything else (the MinGW runtime DLLs
+# libstdc++-6, libgcc_s_seh-1, libwinpthread-1, or a zlib/libpng DLL) would have to be shipped.
+SYSTEM_DLLS = {
+    "advapi32", "avrt", "bcrypt", "cfgmgr32", "comctl32", "comdlg32", "crypt32", "d2d1", "d3d11",
+    "dbghelp", "dsound", "dwmapi", "dwrite", "dxgi", "gdi32", "gdiplus", "hid", "imm32",
+    "iphlpapi", "kernel32", "ksuser", "mpr", "msimg32", "msvcrt", "netapi32", "ntdll", "ole32",
+    "oleaut32", "opengl32", "powrprof", "psapi", "rpcrt4", "secur32", "setupapi", "shcore",
+    "shell32", "shlwapi", "ucrtbase", "user32", "userenv", "usp10", "uxtheme", "version",
+    "winhttp", "wininet", "winmm", "winspool", "ws2_32", "wsock32", "wtsapi32",
 }
 
 
+def is_system_dll(name):
+    stem = name.lower().rsplit(".", 1)[0]
+    return stem in SYSTEM_DLLS or stem.startswith("api-ms-win-")
+
+
 def objdump_facts(objdump, path):
-    out = subprocess.run([objdump, "-p", path], check=True, capture_output=True, text=True).stdout
+    run = subprocess.run([objdump, "-p", path], capture_output=True, text=True)
+    if run.returncode != 0:
+        sys.exit("FAIL: %s cannot read %s: %s" % (objdump, path, run.stderr.strip()))
+    out = run.stdout
     fmt = re.search(r"file format (\S+)", out)
     magic = re.search(r"^Magic\s+([0-9a-fA-F]+)", out, re.M)
     imports = re.findall(r"^\s*DLL Name:\s*(\S+)", out, re.M)
@@ -32,8 +45,11 @@ def objdump_facts(objdump, path):
     table = re.search(r"\[Ordinal/Name Pointer\] Table\n((?:\s*\[\s*\d+\]\s+\S+\n)*)", out)
     if table:
         exports = re.findall(r"\[\s*\d+\]\s+(\S+)", table.group(1))
+    # Every entry of the export address table, named or not (an export by ordinal only has none).
+    addresses = re.search(r"Export Address Table -- Ordinal Base \d+\n((?:\s*\[\s*\d+\].*\n)*)", out)
+    address_count = len(re.findall(r"\[\s*\d+\]", addresses.group(1))) // 2 if addresses else 0
     return (fmt.group(1) if fmt else None, magic.group(1).lower() if magic else None,
-            imports, exports)
+            imports, exports, address_count)
 
 
 # --- PE resources -----------------------------------------------------------------------------
@@ -148,7 +164,7 @@ def main():
     args = ap.parse_args()
 
     problems = []
-    fmt, magic, imports, exports = objdump_facts(args.objdump, args.dll)
+    fmt, magic, imports, exports, address_count = objdump_facts(args.objdump, args.dll)
     print("format: %s, optional header magic: %s" % (fmt, magic))
     print("exports: %s" % ", ".join(exports))
     print("imports: %s" % ", ".join(imports))
@@ -156,7 +172,9 @@ def main():
         problems.append("not a PE32+ x86-64 image (format %s, magic %s)" % (fmt, magic))
     if args.export and sorted(exports) != sorted(args.export):
         problems.append("exports are %s, expected exactly %s" % (exports, args.export))
-    runtime = [d for d in imports if d.lower() in MINGW_RUNTIME_DLLS]
+    if args.export and address_count != len(exports):
+        problems.append("%d exported addresses for %d names" % (address_count, len(exports)))
+    runtime = [d for d in imports if not is_system_dll(d)]
     if runtime:
         problems.append("imports non-system DLLs: %s" % ", ".join(runtime))
 

@@ -16,7 +16,7 @@ public:
         plugin_instance = std::move(instance);
     }
 
-    juce::AudioPluginInstance* createPluginInstance(const juce::File&, const juce::String&,
+    juce::AudioPluginInstance* createPluginInstance(const juce::String&, const juce::String&,
                                                     const juce::String&) override
     {
         return nullptr;
@@ -47,4 +47,10 @@ void PluginContainerTestAccess::setActive(PluginContainerAudioProcessor& contain
 bool PluginContainerTestAccess::hasAuxBuffer(const PluginContainerAudioProcessor& container, int slot)
 {
     return container.auxBuffers[(size_t) slot] != nullptr;
+}
+
+int PluginContainerTestAccess::auxChannels(const PluginContainerAudioProcessor& container, int slot)
+{
+    const auto& aux = container.auxBuffers[(size_t) slot];
+    return aux != nullptr ? aux->getNumChannels() : 0;
 }

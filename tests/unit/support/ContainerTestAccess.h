@@ -15,4 +15,5 @@ struct PluginContainerTestAccess
                         std::unique_ptr<juce::AudioPluginInstance> instance);
     static void setActive(PluginContainerAudioProcessor& container, int slot);
     static bool hasAuxBuffer(const PluginContainerAudioProcessor& container, int slot);
+    static int auxChannels(const PluginContainerAudioProcessor& container, int slot);
 };
