@@ -41,9 +41,7 @@ void comboBoxChooseComponent::resized()
     okButton->setBounds(168, 112, 150, 24);
 }
 
-void comboBoxChooseComponent::comboBoxChanged(juce::ComboBox*)
-{
-}
+void comboBoxChooseComponent::comboBoxChanged(juce::ComboBox*) {}
 
 void comboBoxChooseComponent::buttonClicked(juce::Button* buttonThatWasClicked)
 {
@@ -54,15 +52,13 @@ void comboBoxChooseComponent::buttonClicked(juce::Button* buttonThatWasClicked)
         dialog->exitModalState(optionsComboBox->getSelectedId());
 }
 
-void comboBoxChooseComponent::buttonStateChanged(juce::Button*)
-{
-}
+void comboBoxChooseComponent::buttonStateChanged(juce::Button*) {}
 
 void comboBoxChooseComponent::setOptions(const juce::StringArray& options)
 {
     for (int i = 0; i < options.size(); ++i)
         optionsComboBox->addItem(options[i], i + 1);
 
-    if (! options.isEmpty())
+    if (!options.isEmpty())
         optionsComboBox->setSelectedId(1, juce::dontSendNotification);
 }

@@ -11,9 +11,7 @@
 
     The layout is fixed for a 500 x 200 component.
 */
-class comboBoxChooseComponent : public juce::Component,
-                                public juce::ComboBox::Listener,
-                                public juce::Button::Listener
+class comboBoxChooseComponent : public juce::Component, public juce::ComboBox::Listener, public juce::Button::Listener
 {
 public:
     comboBoxChooseComponent();

@@ -40,8 +40,8 @@ juce::String chooseOptionFromList(const juce::String& title, const juce::StringA
         owner->setContentOwned(content, true);
         owner->centreWithSize(content->getWidth(), content->getHeight());
 
-        int result = juce::DialogWindow::showModalDialog(title, content, nullptr, dialogBackground,
-                                                         false, false, false);
+        int result =
+            juce::DialogWindow::showModalDialog(title, content, nullptr, dialogBackground, false, false, false);
         owner = nullptr;
 
         if (result == 0)
@@ -66,8 +66,8 @@ juce::String showOpenFileDialog(const juce::String& initialPath, const juce::Str
     try
     {
         juce::WildcardFileFilter filter(filePatterns, juce::String(), patternDescription);
-        juce::FileBrowserComponent browser(juce::FileBrowserComponent::openMode
-                                               | juce::FileBrowserComponent::canSelectFiles,
+        juce::FileBrowserComponent browser(juce::FileBrowserComponent::openMode |
+                                               juce::FileBrowserComponent::canSelectFiles,
                                            fileOrDirectoryToStartIn(initialPath), &filter, nullptr);
         juce::FileChooserDialogBox dialog("Open file", instructions, browser, false, dialogBackground);
 

@@ -7,18 +7,6 @@ namespace
 {
 thread_local bool counting = false;
 thread_local std::size_t count = 0;
-
-void* allocate(std::size_t size)
-{
-    // Counted here when malloc below does not count it itself.
-    if (counting && !ScopedAllocationCount::seesMalloc())
-        ++count;
-
-    if (auto* memory = std::malloc(size == 0 ? 1 : size))
-        return memory;
-
-    throw std::bad_alloc();
-}
 } // namespace
 
 ScopedAllocationCount::ScopedAllocationCount()
@@ -38,8 +26,20 @@ std::size_t ScopedAllocationCount::allocations() const noexcept
 }
 
 // JUCE's heap blocks use malloc and realloc directly, so on glibc those are counted too. The
-// sanitizers interpose malloc themselves; under them only operator new is counted.
+// sanitizers replace the allocator themselves; under them nothing is replaced and nothing counted.
 #if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+namespace
+{
+void* allocate(std::size_t size)
+{
+    // Counted by malloc.
+    if (auto* memory = std::malloc(size == 0 ? 1 : size))
+        return memory;
+
+    throw std::bad_alloc();
+}
+} // namespace
+
 extern "C"
 {
 void* __libc_malloc(std::size_t);
@@ -68,16 +68,10 @@ void* realloc(void* memory, std::size_t size)
 }
 }
 
-bool ScopedAllocationCount::seesMalloc() noexcept
+bool ScopedAllocationCount::isAvailable() noexcept
 {
     return true;
 }
-#else
-bool ScopedAllocationCount::seesMalloc() noexcept
-{
-    return false;
-}
-#endif
 
 void* operator new(std::size_t size)
 {
@@ -108,3 +102,9 @@ void operator delete[](void* memory, std::size_t) noexcept
 {
     std::free(memory);
 }
+#else
+bool ScopedAllocationCount::isAvailable() noexcept
+{
+    return false;
+}
+#endif

@@ -3,8 +3,8 @@
 #include <cstddef>
 
 /**
-    Counts heap allocations made by the current thread while a ScopedAllocationCount is alive.
-    The test executable replaces the global operator new to feed it.
+    Counts heap allocations (operator new, malloc, calloc, realloc) made by the current thread while
+    a ScopedAllocationCount is alive.
 */
 class ScopedAllocationCount
 {
@@ -14,8 +14,11 @@ public:
 
     std::size_t allocations() const noexcept;
 
-    /** Whether malloc, calloc and realloc are counted too (glibc, no sanitizer), not only new. */
-    static bool seesMalloc() noexcept;
+    /**
+        Whether allocations are counted at all: on glibc without a sanitizer, where the test
+        executable replaces operator new and malloc. Tests skip themselves where it is not.
+    */
+    static bool isAvailable() noexcept;
 
     ScopedAllocationCount(const ScopedAllocationCount&) = delete;
     ScopedAllocationCount& operator=(const ScopedAllocationCount&) = delete;

@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Builds a Release tree and runs the benchmarks; prints the ratios measured in that one run.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+"$root/scripts/install-deps.sh"
+PENDULUM_BUILD_TYPE=Release "$root/scripts/build.sh" "$root/build-release" -DPENDULUM_BUILD_TESTS=ON
+"$root/build-release/tools/pendulum-bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true "$@"
