@@ -1,0 +1,207 @@
+// The load procedure with its real dialogs, worked from inside their modal loops (under Xvfb):
+// the plugin chooser for shell files, the "Error" box and the file browser for moved files, and
+// the "Info" box.
+#include "container/PluginContainerAudioProcessor.h"
+#include "hosting/ComboBoxChooseComponent.h"
+#include "support/FixtureFiles.h"
+#include "support/ModalDriver.h"
+#include "support/StdoutCapture.h"
+#include "support/WrapperDrive.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+constexpr int blockSize = 128;
+
+/** The level a held note gives on the first output: each ShellTrio member plays its own. */
+float levelOfHeldNote(PluginContainerAudioProcessor& container)
+{
+    juce::AudioBuffer<float> buffer(2, blockSize);
+    juce::MidiBuffer midi;
+    midi.addEvent(juce::MidiMessage::noteOn(1, 60, (juce::uint8) 127), 0);
+    processLikeWrapper(container, buffer, midi);
+    return buffer.getSample(0, blockSize - 1);
+}
+
+struct ShellCase
+{
+    const char* what;
+    int pickId;     // 0: close the chooser with its close button
+    const char* expectedName;
+    float expectedLevel; // which member was made
+};
+
+class ShellChooser : public ::testing::TestWithParam<ShellCase>
+{
+};
+
+TEST_P(ShellChooser, AsksWhichPluginOfTheShellToLoad)
+{
+    const auto& c = GetParam();
+    PluginContainerAudioProcessor container;
+    container.prepareToPlay(44100.0, blockSize);
+
+    juce::StringArray listed;
+    ModalDriver driver({ [&](juce::Component& modal) {
+        auto* chooser = findDescendant<comboBoxChooseComponent>(modal);
+        if (chooser == nullptr)
+            return false;
+        auto& box = chooser->getOptionsComboBox();
+        for (int i = 0; i < box.getNumItems(); ++i)
+            listed.add(box.getItemText(i));
+        EXPECT_EQ(box.getSelectedId(), 1);
+        EXPECT_EQ(modal.getName(), "Please choose a plugin");
+
+        if (c.pickId == 0)
+        {
+            auto* dialog = dynamic_cast<juce::DialogWindow*>(&modal);
+            EXPECT_NE(dialog, nullptr);
+            if (dialog != nullptr)
+                dialog->closeButtonPressed();
+        }
+        else
+        {
+            box.setSelectedId(c.pickId);
+            chooser->getOkButton().triggerClick();
+        }
+        return true;
+    } });
+
+    StdoutCapture quiet;
+    ASSERT_TRUE(container.loadPlugin(0, FixtureFiles::path("ShellTrio"), {}));
+    quiet.take();
+
+    EXPECT_TRUE(driver.ranAllSteps());
+    EXPECT_EQ(listed, juce::StringArray({ "Trio Alpha", "Trio Twin", "Trio Twin" }));
+    EXPECT_EQ(container.getLoadedPluginName(0), c.expectedName);
+    EXPECT_FLOAT_EQ(levelOfHeldNote(container), c.expectedLevel);
+}
+
+INSTANTIATE_TEST_SUITE_P(Picks, ShellChooser,
+                         ::testing::Values(ShellCase { "first", 1, "Trio Alpha", 0.1f },
+                                           // Plugins are matched by name: of two "Trio Twin", the later one stays.
+                                           ShellCase { "second", 2, "Trio Twin", 0.3f },
+                                           ShellCase { "closed", 0, "Trio Alpha", 0.1f }),
+                         [](const auto& info) { return std::string(info.param.what); });
+
+TEST(ShellStoredName, RestoresTheNamedPluginWithoutAskingAndFailsForAVanishedName)
+{
+    PluginContainerAudioProcessor container;
+    container.prepareToPlay(44100.0, blockSize);
+    bool asked = false;
+    ModalDriver watcher({ [&](juce::Component& modal) {
+        asked = true;
+        modal.exitModalState(0);
+        return true;
+    } }, 2000);
+
+    StdoutCapture quiet;
+    EXPECT_TRUE(container.loadPlugin(0, FixtureFiles::path("ShellTrio"), "Trio Alpha"));
+    EXPECT_FALSE(container.loadPlugin(1, FixtureFiles::path("ShellTrio"), "Trio Gamma"));
+    quiet.take();
+
+    EXPECT_FALSE(asked);
+    EXPECT_EQ(container.getLoadedPluginName(0), "Trio Alpha");
+    EXPECT_EQ(container.getLoadedPluginName(1), "<none>");
+}
+
+/** Answers the "Error" box with the given button, then (after Yes) picks the file in the browser. */
+std::vector<ModalDriver::Step> answerMissingFile(const juce::String& button, const juce::File& toPick, bool& sawError)
+{
+    std::vector<ModalDriver::Step> steps { [&sawError, button](juce::Component& modal) {
+        auto* box = dynamic_cast<juce::AlertWindow*>(&modal);
+        if (box == nullptr)
+            return false;
+        sawError = box->getName() == "Error" && box->getNumButtons() == 3;
+        auto* answer = findButtonWithText(modal, button);
+        EXPECT_NE(answer, nullptr) << button;
+        if (answer == nullptr)
+            modal.exitModalState(0);
+        else
+            answer->triggerClick();
+        return true;
+    } };
+
+    if (button == "Yes")
+        steps.push_back([toPick](juce::Component& modal) {
+            auto* browser = findDescendant<juce::FileBrowserComponent>(modal);
+            auto* list = findDescendant<juce::FileListComponent>(modal);
+            if (browser == nullptr || list == nullptr)
+                return false;
+            if (browser->getRoot() != toPick.getParentDirectory())
+            {
+                browser->setRoot(toPick.getParentDirectory());
+                return false;
+            }
+            if (list->directoryContentsList.isStillLoading())
+                return false;
+            list->setSelectedFile(toPick);
+            auto* open = findButtonWithText(modal, "Open");
+            EXPECT_NE(open, nullptr);
+            if (open == nullptr)
+                modal.exitModalState(0);
+            else
+                open->triggerClick();
+            return true;
+        });
+
+    return steps;
+}
+
+TEST(MissingPluginFile, YesOpensTheBrowserAndTheFileFoundThereIsLoaded)
+{
+    PluginContainerAudioProcessor container;
+    container.prepareToPlay(44100.0, blockSize);
+    const auto synth = juce::File(FixtureFiles::path("PlainSynth"));
+    const auto moved = synth.getParentDirectory().getChildFile("gone").getChildFile("PlainSynth.so").getFullPathName();
+
+    bool sawError = false;
+    ModalDriver driver(answerMissingFile("Yes", synth, sawError));
+    StdoutCapture quiet;
+    const bool loaded = container.loadPlugin(0, moved, {});
+    quiet.take();
+
+    EXPECT_TRUE(sawError);
+    EXPECT_TRUE(driver.ranAllSteps());
+    EXPECT_TRUE(loaded);
+    EXPECT_EQ(container.getLoadedPluginName(0), "PlainSynth");
+}
+
+TEST(MissingPluginFile, NoEndsTheLoadWithoutABrowser)
+{
+    PluginContainerAudioProcessor container;
+    bool sawError = false;
+    ModalDriver driver(answerMissingFile("No", {}, sawError));
+    EXPECT_FALSE(container.loadPlugin(0, "/nowhere/PlainSynth.so", {}));
+    EXPECT_TRUE(sawError);
+    EXPECT_TRUE(driver.ranAllSteps());
+    EXPECT_EQ(juce::Component::getCurrentlyModalComponent(), nullptr);
+}
+
+TEST(SharedEffect, SecondSlotWithTheSameEffectShowsTheInfoBoxAndKeepsTheLoad)
+{
+    PluginContainerAudioProcessor container;
+    container.prepareToPlay(44100.0, blockSize);
+    StdoutCapture quiet;
+    ASSERT_TRUE(container.loadPlugin(0, FixtureFiles::path("SharedEffectSynth"), {}));
+    ASSERT_TRUE(container.loadPlugin(1, FixtureFiles::path("SharedEffectSynth"), {}));
+    quiet.take();
+
+    juce::MessageManager::getInstance()->runDispatchLoopUntil(200);
+    juce::AlertWindow* info = nullptr;
+    for (int i = 0; i < juce::Desktop::getInstance().getNumComponents(); ++i)
+        if (auto* box = dynamic_cast<juce::AlertWindow*>(juce::Desktop::getInstance().getComponent(i)))
+            info = box;
+
+    // The box was shown without waiting for it: both loads returned while it is still up.
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(info->getName(), "Info");
+    EXPECT_NE(container.getPluginInstance(1), nullptr);
+
+    juce::Component::SafePointer<juce::Component> box(info);
+    findButtonWithText(*info, "OK")->triggerClick();
+    juce::MessageManager::getInstance()->runDispatchLoopUntil(200);
+    EXPECT_EQ(box.getComponent(), nullptr); // dismissing it removes it
+}
+} // namespace
