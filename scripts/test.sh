@@ -7,6 +7,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/scripts/install-deps.sh"
 "$root/scripts/build.sh" "$root/build"
 
-# GUI tests open real windows: everything runs inside one virtual X display.
+# GUI tests open real windows: everything runs inside one virtual X display, one test at a time
+# (windows of two test processes on one display would take focus from each other).
 xvfb-run -a -s "-screen 0 1280x1024x24" \
-    ctest --test-dir "$root/build" --output-on-failure --no-tests=error -j2
+    ctest --test-dir "$root/build" --output-on-failure --no-tests=error

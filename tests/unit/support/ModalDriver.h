@@ -17,7 +17,7 @@ class ModalDriver : private juce::Timer
 public:
     using Step = std::function<bool(juce::Component& modal)>;
 
-    explicit ModalDriver(std::vector<Step> stepsToRun, juce::uint32 timeoutMs = 5000)
+    explicit ModalDriver(std::vector<Step> stepsToRun, juce::uint32 timeoutMs = 15000)
         : steps(std::move(stepsToRun)), deadline(juce::Time::getMillisecondCounter() + timeoutMs)
     {
         startTimer(50);
