@@ -1,4 +1,5 @@
 // What a VST2 host sees of PluginPendulum, read from the built library.
+#include "ExpectedCanDo.h"
 #include "PluginHost.h"
 
 #include <cstring>
@@ -38,20 +39,8 @@ TEST(PluginIdentity, CanDoAnswersFollowTheTable)
     auto host = loadContainer();
     ASSERT_TRUE(host->isLoaded());
 
-    const struct
-    {
-        const char* text;
-        Vst2::VstIntPtr answer;
-    } cases[] = {
-        { "receiveVstEvents", 1 },       { "receiveVstMidiEvent", 1 },   { "receiveVstMidiEvents", 1 },
-        { "sendVstEvents", -1 },         { "sendVstMidiEvent", -1 },     { "sendVstMidiEvents", -1 },
-        { "receiveVstTimeInfo", 1 },     { "conformsToWindowRules", 1 }, { "bypass", 1 },
-        { "openCloseAnyThread", -1 },    { "supportsViewDpiScaling", 0 }, { "hasCockosExtensions", 0 },
-        { "offline", 0 },                { "somethingNobodyAsks", 0 },
-    };
-
-    for (const auto& c : cases)
-        EXPECT_EQ(host->canDo(c.text), c.answer) << c.text;
+    for (const auto& c : pendulum::expected::canDoAnswers)
+        EXPECT_EQ(host->canDo(c.text), c.answer) << '"' << c.text << '"';
 }
 
 TEST(PluginIdentity, OnlyNoInputsAndTwoOutputsAreAccepted)

@@ -373,12 +373,7 @@ std::vector<ModalDriver::Step> driveFileDialog(const FileCase& c, const juce::Fi
                 EXPECT_EQ(browser->getHighlightedFile(), folder.getChildFile(c.pick));
             }
 
-            auto* button = findButtonWithText(modal, c.confirm ? "Open" : "Cancel");
-            EXPECT_NE(button, nullptr);
-            if (button == nullptr)
-                modal.exitModalState(0);
-            else
-                button->triggerClick();
+            clickOrDismiss(modal, c.confirm ? "Open" : "Cancel");
             return true;
         },
     };

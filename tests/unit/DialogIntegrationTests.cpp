@@ -114,12 +114,7 @@ std::vector<ModalDriver::Step> answerMissingFile(const juce::String& button, con
         if (box == nullptr)
             return false;
         sawError = box->getName() == "Error" && box->getNumButtons() == 3;
-        auto* answer = findButtonWithText(modal, button);
-        EXPECT_NE(answer, nullptr) << button;
-        if (answer == nullptr)
-            modal.exitModalState(0);
-        else
-            answer->triggerClick();
+        clickOrDismiss(modal, button);
         return true;
     } };
 
@@ -137,12 +132,7 @@ std::vector<ModalDriver::Step> answerMissingFile(const juce::String& button, con
             if (list->directoryContentsList.isStillLoading())
                 return false;
             list->setSelectedFile(toPick);
-            auto* open = findButtonWithText(modal, "Open");
-            EXPECT_NE(open, nullptr);
-            if (open == nullptr)
-                modal.exitModalState(0);
-            else
-                open->triggerClick();
+            clickOrDismiss(modal, "Open");
             return true;
         });
 

@@ -1,4 +1,5 @@
 // The identity answers that the container gives in front of the JUCE wrapper.
+#include "ExpectedCanDo.h"
 #include "container/VstIdentity.h"
 
 #include <gtest/gtest.h>
@@ -11,19 +12,7 @@ using namespace pendulum::identity;
 
 TEST(Identity, CanDoTableAnswersYesNoOrDontKnow)
 {
-    const struct
-    {
-        const char* text;
-        Vst2::VstIntPtr answer;
-    } cases[] = {
-        { "receiveVstEvents", 1 },    { "receiveVstMidiEvent", 1 },   { "receiveVstMidiEvents", 1 },
-        { "sendVstEvents", -1 },      { "sendVstMidiEvent", -1 },     { "sendVstMidiEvents", -1 },
-        { "receiveVstTimeInfo", 1 },  { "conformsToWindowRules", 1 }, { "bypass", 1 },
-        { "openCloseAnyThread", -1 }, { "supportsViewDpiScaling", 0 }, { "hasCockosExtensions", 0 },
-        { "MPE", 0 },                 { "", 0 },                       { "ReceiveVstEvents", 0 },
-    };
-
-    for (const auto& c : cases)
+    for (const auto& c : pendulum::expected::canDoAnswers)
         EXPECT_EQ(answerCanDo(c.text), c.answer) << '"' << c.text << '"';
 
     EXPECT_EQ(answerCanDo(nullptr), 0);

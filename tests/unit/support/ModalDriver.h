@@ -1,5 +1,6 @@
 #pragma once
 
+#include <gtest/gtest.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <functional>
@@ -80,4 +81,16 @@ inline juce::TextButton* findButtonWithText(juce::Component& root, const juce::S
     }
 
     return nullptr;
+}
+
+/** Clicks the button with this text; if there is none, fails the test and dismisses the dialog. */
+inline void clickOrDismiss(juce::Component& modal, const juce::String& buttonText)
+{
+    if (auto* button = findButtonWithText(modal, buttonText))
+        button->triggerClick();
+    else
+    {
+        ADD_FAILURE() << "no button \"" << buttonText << "\"";
+        modal.exitModalState(0);
+    }
 }
