@@ -7,6 +7,7 @@
 #   BUILD_DIR           build folder (default: <repo>/build-win)
 #   BUILD_TYPE          Release (default) or RelWithDebInfo
 #   PENDULUM_CTEST_JOBS parallel tests (default: 1)
+#   PENDULUM_CTEST_TIMEOUT  seconds per test (default: 120; a test stuck in a dialog ends there)
 set -euo pipefail
 
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -72,7 +73,7 @@ status=0
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   wineserver -p
   wine cmd /c exit 0 >/dev/null 2>&1
-  ctest --test-dir "$1" --output-on-failure --no-tests=error --timeout 300 \
+  ctest --test-dir "$1" --output-on-failure --no-tests=error --timeout "${PENDULUM_CTEST_TIMEOUT:-120}" \
         -j "${PENDULUM_CTEST_JOBS:-1}" "${@:2}"
   rc=$?
   wineserver -k || true

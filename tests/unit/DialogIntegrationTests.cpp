@@ -10,6 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#if defined(_WIN32)
+#include <windows.h>
+
+#include <atomic>
+#include <thread>
+#endif
+
 namespace
 {
 constexpr int blockSize = 128;
@@ -106,19 +113,83 @@ TEST(ShellStoredName, RestoresTheNamedPluginWithoutAskingAndFailsForAVanishedNam
     EXPECT_EQ(container.getLoadedPluginName(1), "<none>");
 }
 
-/** Answers the "Error" box with the given button, then (after Yes) picks the file in the browser. */
-std::vector<ModalDriver::Step> answerMissingFile(const juce::String& button, const juce::File& toPick, bool& sawError)
+#if defined(_WIN32)
+/**
+    On Windows the "Error" box is the system's own message box, which runs its own loop outside
+    JUCE: it is found by its title from another thread and answered with a button command.
+*/
+class ErrorBoxAnswer
 {
-    std::vector<ModalDriver::Step> steps { [&sawError, button](juce::Component& modal) {
-        auto* box = dynamic_cast<juce::AlertWindow*>(&modal);
-        if (box == nullptr)
-            return false;
-        sawError = box->getName() == "Error" && box->getNumButtons() == 3;
-        clickOrDismiss(modal, button);
-        return true;
-    } };
+public:
+    explicit ErrorBoxAnswer(const juce::String& button)
+        : buttonId(button == "Yes" ? IDYES : button == "No" ? IDNO : IDCANCEL), worker([this] { answer(); })
+    {
+    }
 
-    if (button == "Yes")
+    ~ErrorBoxAnswer()
+    {
+        stop = true;
+        worker.join();
+    }
+
+    bool sawErrorBox() const { return seen; }
+
+private:
+    void answer()
+    {
+        for (int attempt = 0; attempt < 300 && !stop; ++attempt)
+        {
+            if (auto* box = FindWindowW(L"#32770", L"Error"))
+            {
+                seen = true;
+                PostMessageW(box, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED), 0);
+                return;
+            }
+            Sleep(50);
+        }
+    }
+
+    const int buttonId;
+    std::atomic<bool> stop { false };
+    std::atomic<bool> seen { false };
+    std::thread worker;
+};
+#else
+/** Elsewhere the "Error" box is drawn by JUCE: it is answered like any other modal dialog. */
+class ErrorBoxAnswer
+{
+public:
+    explicit ErrorBoxAnswer(const juce::String& buttonText) : button(buttonText) {}
+
+    bool sawErrorBox() const { return seen; }
+
+    ModalDriver::Step step()
+    {
+        return [this](juce::Component& modal) {
+            auto* box = dynamic_cast<juce::AlertWindow*>(&modal);
+            if (box == nullptr)
+                return false;
+            seen = box->getName() == "Error" && box->getNumButtons() == 3;
+            clickOrDismiss(modal, button);
+            return true;
+        };
+    }
+
+private:
+    juce::String button;
+    bool seen = false;
+};
+#endif
+
+/** The steps for the dialogs of a moved file: the "Error" box (except on Windows), then the browser. */
+std::vector<ModalDriver::Step> answerMissingFile([[maybe_unused]] ErrorBoxAnswer& errorBox, const juce::File& toPick)
+{
+    std::vector<ModalDriver::Step> steps;
+#if !defined(_WIN32)
+    steps.push_back(errorBox.step());
+#endif
+
+    if (toPick != juce::File())
         steps.push_back([toPick](juce::Component& modal) {
             auto* browser = findDescendant<juce::FileBrowserComponent>(modal);
             auto* list = findDescendant<juce::FileListComponent>(modal);
@@ -144,15 +215,15 @@ TEST(MissingPluginFile, YesOpensTheBrowserAndTheFileFoundThereIsLoaded)
     PluginContainerAudioProcessor container;
     container.prepareToPlay(44100.0, blockSize);
     const auto synth = juce::File(FixtureFiles::path("PlainSynth"));
-    const auto moved = synth.getParentDirectory().getChildFile("gone").getChildFile("PlainSynth.so").getFullPathName();
+    const auto moved = synth.getParentDirectory().getChildFile("gone").getChildFile(synth.getFileName()).getFullPathName();
 
-    bool sawError = false;
-    ModalDriver driver(answerMissingFile("Yes", synth, sawError));
+    ErrorBoxAnswer errorBox("Yes");
+    ModalDriver driver(answerMissingFile(errorBox, synth));
     StdoutCapture quiet;
     const bool loaded = container.loadPlugin(0, moved, {});
     quiet.take();
 
-    EXPECT_TRUE(sawError);
+    EXPECT_TRUE(errorBox.sawErrorBox());
     EXPECT_TRUE(driver.ranAllSteps());
     EXPECT_TRUE(loaded);
     EXPECT_EQ(container.getLoadedPluginName(0), "PlainSynth");
@@ -161,10 +232,11 @@ TEST(MissingPluginFile, YesOpensTheBrowserAndTheFileFoundThereIsLoaded)
 TEST(MissingPluginFile, NoEndsTheLoadWithoutABrowser)
 {
     PluginContainerAudioProcessor container;
-    bool sawError = false;
-    ModalDriver driver(answerMissingFile("No", {}, sawError));
-    EXPECT_FALSE(container.loadPlugin(0, "/nowhere/PlainSynth.so", {}));
-    EXPECT_TRUE(sawError);
+    ErrorBoxAnswer errorBox("No");
+    ModalDriver driver(answerMissingFile(errorBox, {}));
+    const auto nowhere = juce::File::getSpecialLocation(juce::File::tempDirectory).getChildFile("nowhere/PlainSynth.so");
+    EXPECT_FALSE(container.loadPlugin(0, nowhere.getFullPathName(), {}));
+    EXPECT_TRUE(errorBox.sawErrorBox());
     EXPECT_TRUE(driver.ranAllSteps());
     EXPECT_EQ(juce::Component::getCurrentlyModalComponent(), nullptr);
 }
