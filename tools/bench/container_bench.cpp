@@ -115,6 +115,8 @@ void secondLoad(benchmark::State& state)
 class RecordingReporter : public benchmark::ConsoleReporter
 {
 public:
+    RecordingReporter() : benchmark::ConsoleReporter(OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run>& runs) override
     {
         ConsoleReporter::ReportRuns(runs);
