@@ -5,6 +5,7 @@
 #include "hosting/ModalChoosers.h"
 #include "hosting/ModalWindowWithComboBoxOptionChooser.h"
 #include "support/ModalDriver.h"
+#include "support/Screenshot.h"
 
 #include <gtest/gtest.h>
 
@@ -31,21 +32,6 @@ int countDesktopWindowsOfChooser()
     return count;
 }
 
-void saveScreenshotIfAsked(juce::Component& window)
-{
-    const auto directory = juce::SystemStats::getEnvironmentVariable("PENDULUM_SCREENSHOT_DIR", {});
-
-    if (directory.isEmpty() || !juce::File::isAbsolutePath(directory))
-        return;
-
-    const juce::File folder(directory);
-    folder.createDirectory();
-    const auto file = folder.getChildFile("chooser.png");
-    file.deleteFile();
-    juce::FileOutputStream out(file);
-    juce::PNGImageFormat png;
-    png.writeImageToStream(window.createComponentSnapshot(window.getLocalBounds()), out);
-}
 
 //==============================================================================
 TEST(ChooserContent, BuildsTheFixedLayoutWithItsTextsAndListsOptionsFromIdOne)
@@ -279,7 +265,7 @@ TEST(ChooserOptionListKeys, EscapeLeavesTheChooserOpen)
                 return false;
 
             dialogSeen = &modal;
-            saveScreenshotIfAsked(modal);
+            saveScreenshotIfAsked(modal, "chooser");
             auto* peer = modal.getPeer();
             EXPECT_NE(peer, nullptr);
             if (peer != nullptr)

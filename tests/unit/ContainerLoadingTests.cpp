@@ -3,6 +3,7 @@
 #include "support/ConsoleProbe.h"
 #include "support/ContainerTestAccess.h"
 #include "support/FixtureFiles.h"
+#include "support/Screenshot.h"
 #include "support/ScriptedLoadDialogs.h"
 #include "support/WrapperDrive.h"
 
@@ -75,6 +76,7 @@ TEST_F(ContainerLoading, SynthLoadedIntoTheActiveSlotLogsEveryStepAndPlaysFromTh
     const auto [left, right] = playNote();
     EXPECT_GT(left, 0.01f);
     EXPECT_GT(right, 0.01f);
+    saveScreenshotIfAsked(*debugConsole->getWindow(), "console");
 }
 
 TEST_F(ContainerLoading, EffectIsRefusedAndTheSlotKeepsItsPlugin)
