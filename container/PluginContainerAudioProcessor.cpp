@@ -153,9 +153,7 @@ void PluginContainerAudioProcessor::prepareSlot(int slot, double sampleRate, int
 
     if (auto& aux = auxBuffers[(size_t) slot])
     {
-        const auto channels =
-            juce::jmax(instance->getTotalNumInputChannels(), instance->getTotalNumOutputChannels());
-        aux->setSize(channels, samplesPerBlock, false, true, false);
+        aux->setSize(auxChannelsFor(*instance), samplesPerBlock, false, true, false);
     }
 }
 
@@ -224,6 +222,11 @@ bool PluginContainerAudioProcessor::isBusesLayoutSupported(const BusesLayout& la
 }
 
 //==================================================================================================
+
+int PluginContainerAudioProcessor::auxChannelsFor(const juce::AudioPluginInstance& instance)
+{
+    return juce::jmax(instance.getTotalNumInputChannels(), instance.getTotalNumOutputChannels());
+}
 
 juce::String PluginContainerAudioProcessor::channelNameFor(int channelIndex)
 {

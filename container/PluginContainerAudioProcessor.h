@@ -126,6 +126,9 @@ public:
     static juce::String channelNameFor(int channelIndex);
 
 private:
+    /** Channels of a slot's auxiliary buffer: the larger of the plugin's input and output counts. */
+    static int auxChannelsFor(const juce::AudioPluginInstance& instance);
+
     /** No inputs, one stereo output: the only layout the container accepts. */
     static BusesProperties containerBuses();
 

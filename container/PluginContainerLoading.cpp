@@ -3,6 +3,7 @@
 #include "container/LoadDialogs.h"
 #include "container/PluginContainerAudioProcessor.h"
 #include "console/ConsoleGlobals.h"
+#include "hosting/FileFromPath.h"
 #include "hosting/VSTP2PluginLoader.h"
 #include "ui/PluginContainerAudioProcessorEditor.h"
 
@@ -54,9 +55,7 @@ juce::String PluginContainerAudioProcessor::resolveLoadPath(const juce::String& 
         return chosen.exists() ? chosen.getFullPathName() : juce::String();
     }
 
-    const auto file = juce::File::isAbsolutePath(filePath) ? juce::File(filePath)
-                                                           : juce::File::getCurrentWorkingDirectory().getChildFile(filePath);
-    if (file.exists())
+    if (fileFromPath(filePath).exists())
         return filePath;
 
     if (loadDialogs->askToLocateMissingFile(filePath) == LoadDialogs::LocateAnswer::yes)
@@ -134,8 +133,7 @@ void PluginContainerAudioProcessor::commitLoadedPlugin(int slot, std::unique_ptr
     if (instance->getTotalNumOutputChannels() > getTotalNumOutputChannels())
     {
         consolePrint("allocating aux buffer ( plugin has more outputs )");
-        const auto channels = juce::jmax(instance->getTotalNumInputChannels(), instance->getTotalNumOutputChannels());
-        auxBuffers[(size_t) slot] = std::make_unique<juce::AudioBuffer<float>>(channels, startBlockSize());
+        auxBuffers[(size_t) slot] = std::make_unique<juce::AudioBuffer<float>>(auxChannelsFor(*instance), startBlockSize());
     }
 
     if (active)

@@ -1,6 +1,7 @@
 #include "hosting/ModalChoosers.h"
 
 #include "hosting/ComboBoxChooseComponent.h"
+#include "hosting/FileFromPath.h"
 #include "hosting/ModalWindowWithComboBoxOptionChooser.h"
 
 #include <memory>
@@ -9,16 +10,6 @@ namespace
 {
 const juce::Colour dialogBackground(0xFFD3D3D3);
 
-juce::File fileOrDirectoryToStartIn(const juce::String& path)
-{
-    if (path.isEmpty())
-        return {}; // the browser starts in the current working directory
-
-    if (juce::File::isAbsolutePath(path))
-        return juce::File(path);
-
-    return juce::File::getCurrentWorkingDirectory().getChildFile(path);
-}
 } // namespace
 
 juce::String chooseOptionFromList(const juce::String& title, const juce::StringArray& options)
@@ -68,7 +59,7 @@ juce::String showOpenFileDialog(const juce::String& initialPath, const juce::Str
         juce::WildcardFileFilter filter(filePatterns, juce::String(), patternDescription);
         juce::FileBrowserComponent browser(juce::FileBrowserComponent::openMode |
                                                juce::FileBrowserComponent::canSelectFiles,
-                                           fileOrDirectoryToStartIn(initialPath), &filter, nullptr);
+                                           fileFromPath(initialPath), &filter, nullptr); // none: the working directory
         juce::FileChooserDialogBox dialog("Open file", instructions, browser, false, dialogBackground);
 
         if (dialog.show())

@@ -1,5 +1,6 @@
 #include "hosting/VSTP2PluginLoader.h"
 
+#include "hosting/FileFromPath.h"
 #include "hosting/LoaderGlobals.h"
 #include "hosting/ModalChoosers.h"
 
@@ -8,12 +9,6 @@ namespace
 constexpr double initialSampleRate = 48000.0;
 constexpr int initialBlockSize = 256;
 
-juce::File fileForPath(const juce::String& path)
-{
-    if (path.isEmpty())
-        return {};
-    return juce::File::isAbsolutePath(path) ? juce::File(path) : juce::File::getCurrentWorkingDirectory().getChildFile(path);
-}
 } // namespace
 
 VSTP2PluginLoader::VSTP2PluginLoader()
@@ -97,7 +92,7 @@ juce::AudioPluginInstance* VSTP2PluginLoader::createPluginInstance(const juce::S
                                                                    const juce::String& formatName,
                                                                    const juce::String& pluginName)
 {
-    pluginFile = fileForPath(file);
+    pluginFile = fileFromPath(file);
 
     if (plugin_instance != nullptr)
     {

@@ -27,13 +27,10 @@ public:
 void PluginContainerTestAccess::install(PluginContainerAudioProcessor& container, int slot,
                                         std::unique_ptr<juce::AudioPluginInstance> instance)
 {
-    const auto outputs = instance->getTotalNumOutputChannels();
-    const auto inputs = instance->getTotalNumInputChannels();
-
     container.auxBuffers[(size_t) slot].reset();
-    if (outputs > 2)
-        container.auxBuffers[(size_t) slot] =
-            std::make_unique<juce::AudioBuffer<float>>(juce::jmax(inputs, outputs), container.getBlockSize());
+    if (instance->getTotalNumOutputChannels() > 2)
+        container.auxBuffers[(size_t) slot] = std::make_unique<juce::AudioBuffer<float>>(
+            PluginContainerAudioProcessor::auxChannelsFor(*instance), container.getBlockSize());
 
     container.pluginLoaders[(size_t) slot] = std::make_unique<AdoptingLoader>(std::move(instance));
 }
