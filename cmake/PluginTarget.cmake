@@ -7,7 +7,7 @@ juce_add_plugin(PluginPendulum
     DESCRIPTION "PluginPendulum"
     COMPANY_NAME "https://pluginpendulum.example"
     COMPANY_WEBSITE "https://pluginpendulum.example"
-    VERSION 1.0.0
+    VERSION ${PROJECT_VERSION}
     PLUGIN_MANUFACTURER_CODE Pdlm
     PLUGIN_CODE Pndm
     IS_SYNTH TRUE

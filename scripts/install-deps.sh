@@ -8,6 +8,7 @@ packages=(
   juce-modules-source
   libgtest-dev googletest libbenchmark-dev
   xvfb xauth x11-utils imagemagick
+  zip unzip
 )
 
 missing=()

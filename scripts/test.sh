@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs everything, builds, and runs every test. This is the README's test command and what
 # CI runs: the Linux build and tests, then the Windows x64 lane (MinGW-w64 cross build, tests
-# under Wine).
+# under Wine), then the release downloads.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
@@ -15,3 +15,9 @@ xvfb-run -a -s "-screen 0 1280x1024x24" \
 
 # The Windows lane: PluginPendulum.dll, the fixtures and the tests, cross-built and run under Wine.
 "$root/scripts/test-windows.sh"
+
+# The release downloads as scripts/release.sh makes them (a Linux Release build of the plugin; the
+# Windows zip takes the DLL the lane just tested), unpacked and loaded by the raw hosts of the two
+# test trees, their version names checked against the project's version.
+PENDULUM_RELEASE_WINDOWS_BUILD="$root/build-win" "$root/scripts/release.sh" --no-deps --out "$root/build/release"
+"$root/scripts/check-release.sh" "$root/build/release" "$root/build" "$root/build-win"
