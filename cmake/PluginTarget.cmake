@@ -44,12 +44,20 @@ target_sources(PluginPendulum PRIVATE
     container/VstIdentity.cpp
     container/PluginContainerLoading.cpp
     container/SystemLoadDialogs.cpp
+    crashwatch/AudioProcessorState.cpp
+    crashwatch/CrashRecovery.cpp
+    crashwatch/CrashWatchDog.cpp
     hosting/GenericAudioPluginLoader.cpp
     hosting/ComboBoxChooseComponent.cpp
     hosting/ModalChoosers.cpp
     hosting/ModalWindowWithComboBoxOptionChooser.cpp
     hosting/LoaderGlobals.cpp
     hosting/VSTP2PluginLoader.cpp
+    state/MemoryBlockBase64.cpp
+    state/ParameterValueText.cpp
+    state/StateDocumentWriter.cpp
+    state/StateRestore.cpp
+    state/XmlDocumentText.cpp
     ui/PluginContainerAudioProcessorEditor.cpp)
 
 target_include_directories(PluginPendulum PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})

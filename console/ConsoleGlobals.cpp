@@ -2,7 +2,7 @@
 
 std::unique_ptr<KWDebugConsole> debugConsole;
 bool consoleEnabled = false;
-bool consoleBoundsRestored = false;
+std::atomic<bool> consoleBoundsRestored { false };
 
 namespace
 {

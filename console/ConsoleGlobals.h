@@ -2,6 +2,7 @@
 
 #include "console/KWDebugConsole.h"
 
+#include <atomic>
 #include <memory>
 
 // Process-wide console state, one copy per loaded library. Touched on the message thread only;
@@ -13,8 +14,11 @@ extern std::unique_ptr<KWDebugConsole> debugConsole;
 /** The console option, one value for every container in the process. Starts false. */
 extern bool consoleEnabled;
 
-/** The console's title and bounds came from a restored project; cleared by every save. */
-extern bool consoleBoundsRestored;
+/**
+    The console's title and bounds came from a restored project; cleared by every save. Atomic:
+    a host may save from its own thread.
+*/
+extern std::atomic<bool> consoleBoundsRestored;
 
 /**
     Prints one line to the console from any thread.

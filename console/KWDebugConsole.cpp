@@ -14,10 +14,11 @@ void KWDebugConsole::show()
     if (window != nullptr)
         return;
 
-    window = std::make_unique<KWDebugConsoleWindow>(title, this);
+    window = std::make_unique<KWDebugConsoleWindow>(getTitle(), this);
 
-    if (x != -1 && y != -1 && width != -1 && height != -1)
-        window->setBounds(x, y, width, height);
+    const int rx = x, ry = y, rw = width, rh = height;
+    if (rx != -1 && ry != -1 && rw != -1 && rh != -1)
+        window->setBounds(rx, ry, rw, rh);
 }
 
 void KWDebugConsole::hide()
@@ -43,43 +44,54 @@ void KWDebugConsole::print(const juce::String& line)
 
 void KWDebugConsole::setTitle(const juce::String& newTitle)
 {
-    title = newTitle;
+    {
+        const juce::SpinLock::ScopedLockType lock(titleLock);
+        title = newTitle;
+    }
 
     if (window != nullptr)
-        window->setName(title);
+        window->setName(newTitle);
 }
 
 juce::String KWDebugConsole::getTitle() const
 {
+    const juce::SpinLock::ScopedLockType lock(titleLock);
     return title;
 }
 
+int KWDebugConsole::refreshed(std::atomic<int>& remembered, int fromWindow)
+{
+    remembered = fromWindow;
+    return fromWindow;
+}
+
+namespace
+{
+bool onMessageThread()
+{
+    auto* messageManager = juce::MessageManager::getInstanceWithoutCreating();
+    return messageManager != nullptr && messageManager->isThisTheMessageThread();
+}
+} // namespace
+
 int KWDebugConsole::getX()
 {
-    if (window != nullptr)
-        x = window->getX();
-    return x;
+    return onMessageThread() && window != nullptr ? refreshed(x, window->getX()) : x.load();
 }
 
 int KWDebugConsole::getY()
 {
-    if (window != nullptr)
-        y = window->getY();
-    return y;
+    return onMessageThread() && window != nullptr ? refreshed(y, window->getY()) : y.load();
 }
 
 int KWDebugConsole::getWidth()
 {
-    if (window != nullptr)
-        width = window->getWidth();
-    return width;
+    return onMessageThread() && window != nullptr ? refreshed(width, window->getWidth()) : width.load();
 }
 
 int KWDebugConsole::getHeight()
 {
-    if (window != nullptr)
-        height = window->getHeight();
-    return height;
+    return onMessageThread() && window != nullptr ? refreshed(height, window->getHeight()) : height.load();
 }
 
 void KWDebugConsole::setBounds(int newX, int newY, int newWidth, int newHeight, bool apply)

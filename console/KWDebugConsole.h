@@ -2,6 +2,7 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <atomic>
 #include <memory>
 
 class KWDebugConsoleWindow;
@@ -13,8 +14,11 @@ class KWDebugConsoleWindow;
     window is showing are dropped. It remembers the window's title and bounds so that a window
     opened later comes back where the last one was.
 
-    Threading: a user-interface object; every operation runs on the message thread. Lines from
-    other threads go through consolePrint() (ConsoleGlobals.h), which hands them over.
+    Threading: a user-interface object; every operation runs on the message thread, with one
+    exception: the title and the remembered bounds may be read from any thread (a host may save
+    its project from its own thread). Off the message thread the bounds are not refreshed from the
+    window; the window records every move and resize, so the remembered ones are current. Lines
+    from other threads go through consolePrint() (ConsoleGlobals.h), which hands them over.
 */
 class KWDebugConsole
 {
@@ -49,11 +53,14 @@ public:
 private:
     void deleteWindow();
 
+    int refreshed(std::atomic<int>& remembered, int fromWindow);
+
+    mutable juce::SpinLock titleLock;
     juce::String title { "defaultproduct" };
-    juce::int32 x = -1;
-    juce::int32 y = -1;
-    juce::int32 width = -1;
-    juce::int32 height = -1;
+    std::atomic<int> x { -1 };
+    std::atomic<int> y { -1 };
+    std::atomic<int> width { -1 };
+    std::atomic<int> height { -1 };
     std::unique_ptr<KWDebugConsoleWindow> window;
 
     JUCE_DECLARE_NON_COPYABLE(KWDebugConsole)

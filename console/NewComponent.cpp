@@ -35,4 +35,28 @@ void NewComponent::resized()
 void NewComponent::appendLine(const juce::String& line)
 {
     textEditor->insertTextAtCaret(line + "\n");
+
+    if (++linesShown > maxLines)
+        dropOldestLines(maxLines / 4);
+}
+
+void NewComponent::dropOldestLines(int count)
+{
+    const auto text = textEditor->getText();
+    int end = 0;
+
+    for (int dropped = 0; dropped < count; ++dropped)
+    {
+        const auto next = text.indexOfChar(end, '\n');
+        if (next < 0)
+            break;
+        end = next + 1;
+    }
+
+    // The caret keeps its place in the text that stays.
+    const auto caret = textEditor->getCaretPosition();
+    textEditor->setHighlightedRegion({ 0, end });
+    textEditor->insertTextAtCaret({});
+    textEditor->setCaretPosition(juce::jmax(0, caret - end));
+    linesShown = juce::jmax(0, linesShown - count);
 }

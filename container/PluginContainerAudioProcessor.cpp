@@ -3,6 +3,8 @@
 #include "console/ConsoleGlobals.h"
 #include "container/LoadDialogs.h"
 #include "container/ProcessGlobals.h"
+#include "crashwatch/AudioProcessorState.h"
+#include "crashwatch/CrashWatchDog.h"
 #include "hosting/GenericAudioPluginLoader.h"
 #include "ui/PluginContainerAudioProcessorEditor.h"
 
@@ -14,8 +16,12 @@ juce::AudioProcessor::BusesProperties PluginContainerAudioProcessor::containerBu
 }
 
 PluginContainerAudioProcessor::PluginContainerAudioProcessor()
-    : juce::AudioProcessor(containerBuses()), loadDialogs(std::make_unique<SystemLoadDialogs>())
+    : juce::AudioProcessor(containerBuses()), loadDialogs(std::make_shared<SystemLoadDialogs>())
 {
+    weakThis = this;
+
+    CrashWatchDog::registerContainer(*this);
+
     if (debugConsole == nullptr)
         debugConsole = std::make_unique<KWDebugConsole>();
 
@@ -26,6 +32,8 @@ PluginContainerAudioProcessor::PluginContainerAudioProcessor()
 
     ++numInstances;
 
+    consolePrint("watchdog->getNumberOfPluginsBeingWatched():"
+                 + juce::String(watchdog != nullptr ? watchdog->getNumberOfPluginsBeingWatched() : 0));
     consolePrint("PluginContainerAudioProcessor::PluginContainerAudioProcessor()");
 }
 
@@ -33,6 +41,8 @@ PluginContainerAudioProcessor::~PluginContainerAudioProcessor()
 {
     for (int slot = 0; slot < numSlots; ++slot)
         unloadPlugin(slot, false, false);
+
+    CrashWatchDog::unregisterContainer(*this);
 
     --numInstances;
 
@@ -86,11 +96,13 @@ bool PluginContainerAudioProcessor::getOption(int index)
 
 void PluginContainerAudioProcessor::setInstanceName(const juce::String& name)
 {
+    const juce::SpinLock::ScopedLockType lock(instanceNameLock);
     instanceName = name;
 }
 
 juce::String PluginContainerAudioProcessor::getInstanceName() const
 {
+    const juce::SpinLock::ScopedLockType lock(instanceNameLock);
     return instanceName;
 }
 
@@ -102,7 +114,7 @@ juce::AudioPluginInstance* PluginContainerAudioProcessor::getPluginInstance(int 
 
 juce::AudioProcessorParameter* PluginContainerAudioProcessor::activeParameter(int parameterIndex) const
 {
-    auto* instance = getPluginInstance(activePluginIndex);
+    auto* instance = getPluginInstance(activePluginIndex.load());
 
     if (instance == nullptr)
         return nullptr;
@@ -111,7 +123,7 @@ juce::AudioProcessorParameter* PluginContainerAudioProcessor::activeParameter(in
     return instance->getParameters()[parameterIndex];
 }
 
-void PluginContainerAudioProcessor::setLoadDialogs(std::unique_ptr<LoadDialogs> dialogs)
+void PluginContainerAudioProcessor::setLoadDialogs(std::shared_ptr<LoadDialogs> dialogs)
 {
     if (dialogs != nullptr)
         loadDialogs = std::move(dialogs);
@@ -119,7 +131,7 @@ void PluginContainerAudioProcessor::setLoadDialogs(std::unique_ptr<LoadDialogs> 
 
 void PluginContainerAudioProcessor::logLine(const juce::String& message) const
 {
-    consolePrint(instanceName + message);
+    consolePrint(getInstanceName() + message);
 }
 
 //==================================================================================================
@@ -131,6 +143,13 @@ const juce::String PluginContainerAudioProcessor::getName() const
 
 void PluginContainerAudioProcessor::prepareToPlay(double sampleRate, int samplesPerBlock)
 {
+    // A load on the message thread prepares its plugin and commits it under the same lock, so
+    // each plugin ends up prepared with the host's latest rate and block size.
+    const juce::ScopedLock lock(slotLock);
+
+    preparedSampleRate = sampleRate;
+    preparedBlockSize = samplesPerBlock;
+
     for (int slot = 0; slot < numSlots; ++slot)
         if (pluginLoaders[(size_t) slot] != nullptr)
             prepareSlot(slot, sampleRate, samplesPerBlock);
@@ -153,12 +172,17 @@ void PluginContainerAudioProcessor::prepareSlot(int slot, double sampleRate, int
 
     if (auto& aux = auxBuffers[(size_t) slot])
     {
+        // The host should not process while it prepares, but the wrapper does not enforce it: the
+        // buffer is reallocated under the callback lock, which every block holds.
+        const juce::ScopedLock audioLock(getCallbackLock());
         aux->setSize(auxChannelsFor(*instance), samplesPerBlock, false, true, false);
     }
 }
 
 void PluginContainerAudioProcessor::releaseResources()
 {
+    const juce::ScopedLock lock(slotLock);
+
     for (int slot = 0; slot < numSlots; ++slot)
     {
         if (auto* instance = getPluginInstance(slot))
@@ -171,7 +195,8 @@ void PluginContainerAudioProcessor::releaseResources()
 
 void PluginContainerAudioProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midiMessages)
 {
-    const auto& loader = pluginLoaders[(size_t) activePluginIndex];
+    const auto active = (size_t) activePluginIndex.load(std::memory_order_acquire);
+    const auto& loader = pluginLoaders[active];
 
     if (loader == nullptr)
     {
@@ -187,7 +212,7 @@ void PluginContainerAudioProcessor::processBlock(juce::AudioBuffer<float>& buffe
     if (auto* playHead = getPlayHead())
         instance->setPlayHead(playHead);
 
-    auto& aux = auxBuffers[(size_t) activePluginIndex];
+    auto& aux = auxBuffers[active];
 
     if (aux == nullptr)
     {
@@ -260,6 +285,8 @@ int PluginContainerAudioProcessor::getNumParameters()
 
 const juce::String PluginContainerAudioProcessor::getParameterName(int parameterIndex)
 {
+    const SlotAccessGuard::ReadScope guard(parameterGuard);
+
     if (auto* parameter = activeParameter(parameterIndex))
         return parameter->getName(1024);
     return {};
@@ -267,6 +294,8 @@ const juce::String PluginContainerAudioProcessor::getParameterName(int parameter
 
 float PluginContainerAudioProcessor::getParameter(int parameterIndex)
 {
+    const SlotAccessGuard::ReadScope guard(parameterGuard);
+
     if (auto* parameter = activeParameter(parameterIndex))
         return parameter->getValue();
     return 0.0f;
@@ -274,6 +303,8 @@ float PluginContainerAudioProcessor::getParameter(int parameterIndex)
 
 const juce::String PluginContainerAudioProcessor::getParameterText(int parameterIndex)
 {
+    const SlotAccessGuard::ReadScope guard(parameterGuard);
+
     if (auto* parameter = activeParameter(parameterIndex))
         return parameter->getCurrentValueAsText();
     return {};
@@ -281,6 +312,8 @@ const juce::String PluginContainerAudioProcessor::getParameterText(int parameter
 
 void PluginContainerAudioProcessor::setParameter(int parameterIndex, float newValue)
 {
+    const SlotAccessGuard::ReadScope guard(parameterGuard);
+
     if (auto* parameter = activeParameter(parameterIndex))
         parameter->setValue(newValue);
 }
@@ -293,16 +326,6 @@ juce::AudioProcessorEditor* PluginContainerAudioProcessor::createEditor()
     editor->attachConsole(debugConsole.get());
     editor->refreshPanel();
     return editor;
-}
-
-void PluginContainerAudioProcessor::getStateInformation(juce::MemoryBlock&)
-{
-    // The state document comes with the persistence subsystem; until then nothing is saved.
-}
-
-void PluginContainerAudioProcessor::setStateInformation(const void*, int)
-{
-    // The state document comes with the persistence subsystem; until then nothing is restored.
 }
 
 JUCE_END_IGNORE_WARNINGS_GCC_LIKE

@@ -2,9 +2,14 @@
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
-#include <array>
-#include <memory>
+#include "container/SlotAccessGuard.h"
 
+#include <array>
+#include <atomic>
+#include <memory>
+#include <optional>
+
+class AudioProcessorState;
 class GenericAudioPluginLoader;
 class LoadDialogs;
 
@@ -23,11 +28,25 @@ class LoadDialogs;
     - What processBlock reads (the active slot's loader and auxiliary buffer, the active index)
       changes only while processing is suspended: suspendProcessing(true) waits for a running
       block to end. The inactive slot may change without suspension: processBlock never touches it.
-    - prepareToPlay and releaseResources run on whatever thread the host uses; their log lines reach
-      the console through a hand-over to the message thread.
-    - Everything else (construction, destruction, accessors, loads, switches) runs on the message
-      thread. Constructions and destructions of containers must not overlap: they share
-      process-wide state without locks.
+      The active index is atomic besides, and processBlock reads it once per block.
+    - The host's parameter calls (get, set, name, text) may come from any thread, the audio thread
+      included. They hold a SlotAccessGuard for the length of the forwarded call; every change of
+      a slot's loader or of the active index takes the guard's write side for the pointer move
+      only, and destroys what it took out after letting go.
+    - prepareToPlay, releaseResources and getStateInformation run on whatever thread the host
+      uses. They and every change of the slots hold slotLock, so a prepare never meets a
+      half-made load, and a save never reads a plugin that is being replaced. slotLock is never
+      held across a dialog, and never taken by processBlock or the parameter forwarders.
+    - setStateInformation on the message thread restores at once. From another thread it keeps a
+      copy of the document and hands the restore to the message thread (loads create plugins and
+      may ask the user, which is message-thread work); until then getStateInformation gives the
+      host that document back unchanged.
+    - Loads can open modal dialogs, in whose nested loops the host may destroy the container.
+      Every caller of a dialog checks afterwards, through a weak reference, that the container
+      still exists, and gives up quietly if it does not.
+    - Everything else (construction, destruction, accessors, loads, switches, the watchdog) runs on
+      the message thread. Constructions and destructions of containers must not overlap: they
+      share process-wide state without locks.
 */
 class PluginContainerAudioProcessor : public juce::AudioProcessor
 {
@@ -55,9 +74,9 @@ public:
     bool getOption(int index);
     void setInstanceName(const juce::String& name);
     juce::String getInstanceName() const;
-    int getActivePluginIndex() const noexcept { return activePluginIndex; }
+    int getActivePluginIndex() const noexcept { return activePluginIndex.load(); }
     juce::AudioPluginInstance* getPluginInstance(int slot) const;
-    bool isPluginCrashed(int slot) const noexcept { return pluginCrashed[(size_t) slot]; }
+    bool isPluginCrashed(int slot) const noexcept { return pluginCrashed[(size_t) slot].load(); }
 
     //==============================================================================================
     // Loading, unloading and switching (message thread).
@@ -80,7 +99,28 @@ public:
     bool setActivePlugin(int slot);
 
     /** Replaces the dialogs through which loads ask the user (the system's dialogs by default). */
-    void setLoadDialogs(std::unique_ptr<LoadDialogs> dialogs);
+    void setLoadDialogs(std::shared_ptr<LoadDialogs> dialogs);
+
+    //==============================================================================================
+    // Crash watch and recovery (message thread).
+
+    /**
+        Asks the slot's plugin whether it has crashed (the vendor-specific crash query) and marks
+        the slot if it answers 1. Returns the slot's crash mark afterwards; false for an empty slot.
+    */
+    bool probePluginCrash(int slot);
+
+    /**
+        Reloads the slot's plugin from its file and, when the option says so, gives it back the
+        program, state block and parameter values of the slot's recovery snapshot.
+    */
+    void recoverPlugin(int slot);
+
+    /** The slot's recovery snapshot, or null. */
+    const AudioProcessorState* getRecoveryState(int slot) const noexcept { return recoveryStates[(size_t) slot].get(); }
+
+    /** True while a document handed over from another thread waits for the message thread. */
+    bool isRestorePending() const;
 
     //==============================================================================================
     // juce::AudioProcessor
@@ -126,6 +166,26 @@ public:
     static juce::String channelNameFor(int channelIndex);
 
 private:
+    /** Replaces the snapshot of the slot by a fresh capture of its plugin. */
+    void captureRecoveryState(int slot);
+    /** Restores the container from a state document, on the message thread. */
+    void restoreFromDocument(const juce::String& text);
+    void restorePluginElement(const juce::XmlElement& element, std::array<bool, 2>& slotsToUnload);
+    void applyMainPluginElement(const juce::XmlElement& element);
+    /** Runs the restore that another thread handed over, if it is still the latest one. */
+    void runPendingRestore(juce::uint32 generation);
+    /** The document for the host: built from the slots, or the handed-over one while it waits. */
+    void writeStateDocument(juce::MemoryBlock& destData);
+
+    /** Sets the container's latency to the active plugin's, telling the host if it changed. */
+    void takeLatencyOf(juce::AudioPluginInstance& instance);
+    /** Puts a loader into the slot (or empties it) and returns what was there, to destroy later. */
+    std::unique_ptr<GenericAudioPluginLoader> exchangeLoader(int slot, std::unique_ptr<GenericAudioPluginLoader> loader);
+    void setActiveIndex(int slot);
+    void watchdogStop();
+    void watchdogStart();
+    void refreshEditorPanel();
+
     /** Channels of a slot's auxiliary buffer: the larger of the plugin's input and output counts. */
     static int auxChannelsFor(const juce::AudioPluginInstance& instance);
 
@@ -133,7 +193,8 @@ private:
     static BusesProperties containerBuses();
 
     void prepareSlot(int slot, double sampleRate, int samplesPerBlock);
-    juce::String resolveLoadPath(const juce::String& filePath);
+    /** The path to load, asking the user where needed; nothing if the container died in a dialog. */
+    std::optional<juce::String> resolveLoadPath(const juce::String& filePath);
     void commitLoadedPlugin(int slot, std::unique_ptr<GenericAudioPluginLoader> loader);
     bool slotsShareOneEffect() const;
     double startSampleRate() const;
@@ -142,15 +203,30 @@ private:
     /** Parameter i of the plugin in the active slot, or null if there is no plugin or no such parameter. */
     juce::AudioProcessorParameter* activeParameter(int parameterIndex) const;
 
-    int activePluginIndex = 0;
+    std::atomic<int> activePluginIndex { 0 };
     std::array<std::unique_ptr<GenericAudioPluginLoader>, numSlots> pluginLoaders;
+    std::array<std::unique_ptr<AudioProcessorState>, numSlots> recoveryStates;
     std::array<std::unique_ptr<juce::AudioBuffer<float>>, numSlots> auxBuffers;
-    std::array<bool, numSlots> pluginCrashed { false, false };
-    std::array<bool, numOptions> options { false, false, true, true };
+    std::array<std::atomic<bool>, numSlots> pluginCrashed { { false, false } };
+    std::array<std::atomic<bool>, numOptions> options { { false, false, true, true } };
+    mutable juce::SpinLock instanceNameLock;
     juce::String instanceName { "default instance" };
-    std::unique_ptr<LoadDialogs> loadDialogs;
+    std::shared_ptr<LoadDialogs> loadDialogs;
+    juce::WeakReference<PluginContainerAudioProcessor> weakThis; // made at construction, copied by other threads
+
+    juce::CriticalSection slotLock;
+    SlotAccessGuard parameterGuard;
+    double preparedSampleRate = 0.0; // the host's last prepare (under slotLock); 0 before it
+    int preparedBlockSize = 0;
+
+    // A document that arrived off the message thread and waits for it (under pendingStateLock).
+    mutable juce::CriticalSection pendingStateLock;
+    juce::MemoryBlock pendingState;
+    bool restorePending = false;
+    juce::uint32 pendingGeneration = 0;
 
     friend struct PluginContainerTestAccess; // tests fill slots directly, without plugin files
 
+    JUCE_DECLARE_WEAK_REFERENCEABLE(PluginContainerAudioProcessor)
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(PluginContainerAudioProcessor)
 };

@@ -1,8 +1,12 @@
 // Loading, unloading and switching the container's hosted plugins. All of it runs on the message
-// thread; whatever processBlock reads changes only while processing is suspended.
+// thread; whatever processBlock reads changes only while processing is suspended (or, for the
+// active index alone, under the callback lock), and every change of a slot holds slotLock.
 #include "container/LoadDialogs.h"
 #include "container/PluginContainerAudioProcessor.h"
 #include "console/ConsoleGlobals.h"
+#include "crashwatch/AudioProcessorState.h"
+#include "crashwatch/CrashWatchDog.h"
+#include "hosting/EffectHandle.h"
 #include "hosting/FileFromPath.h"
 #include "hosting/VSTP2PluginLoader.h"
 #include "ui/PluginContainerAudioProcessorEditor.h"
@@ -16,27 +20,81 @@ constexpr int fallbackBlockSize = 512;
 
 double PluginContainerAudioProcessor::startSampleRate() const
 {
-    return getSampleRate() > 0.0 ? getSampleRate() : fallbackSampleRate;
+    return preparedSampleRate > 0.0 ? preparedSampleRate : fallbackSampleRate;
 }
 
 int PluginContainerAudioProcessor::startBlockSize() const
 {
-    return getBlockSize() > 0 ? getBlockSize() : fallbackBlockSize;
+    return preparedBlockSize > 0 ? preparedBlockSize : fallbackBlockSize;
+}
+
+std::unique_ptr<GenericAudioPluginLoader> PluginContainerAudioProcessor::exchangeLoader(
+    int slot, std::unique_ptr<GenericAudioPluginLoader> loader)
+{
+    const SlotAccessGuard::WriteScope guard(parameterGuard);
+    std::swap(pluginLoaders[(size_t) slot], loader);
+    return loader;
+}
+
+void PluginContainerAudioProcessor::setActiveIndex(int slot)
+{
+    // The callback lock lets a block that is still playing the old slot finish first, so nothing
+    // that block uses can be taken away by a later change of the slot it was playing.
+    const juce::ScopedLock audioLock(getCallbackLock());
+    const SlotAccessGuard::WriteScope guard(parameterGuard);
+    activePluginIndex.store(slot, std::memory_order_release);
+}
+
+void PluginContainerAudioProcessor::takeLatencyOf(juce::AudioPluginInstance& instance)
+{
+    const auto latency = instance.getLatencySamples();
+
+    if (latency == getLatencySamples())
+        return;
+
+    // The wrapper reports the new initial delay and the changed inputs and outputs; the display
+    // update is asked for as well, so that hosts re-read the delay at once.
+    setLatencySamples(latency);
+    updateHostDisplay(ChangeDetails().withParameterInfoChanged(true));
+}
+
+void PluginContainerAudioProcessor::watchdogStop()
+{
+    if (watchdog != nullptr)
+        watchdog->stopTimer();
+}
+
+void PluginContainerAudioProcessor::watchdogStart()
+{
+    if (watchdog != nullptr)
+        watchdog->startTimer(CrashWatchDog::periodMs);
+}
+
+void PluginContainerAudioProcessor::refreshEditorPanel()
+{
+    if (auto* editor = dynamic_cast<PluginContainerAudioProcessorEditor*>(getActiveEditor()))
+        editor->refreshPanel();
 }
 
 void PluginContainerAudioProcessor::unloadPlugin(int slot, bool keepRecoveryState, bool resumeProcessing)
 {
-    juce::ignoreUnused(keepRecoveryState); // recovery snapshots are kept per slot once crash recovery exists
+    const juce::ScopedLock lock(slotLock);
 
     if (pluginLoaders[(size_t) slot] != nullptr)
     {
-        if (slot == activePluginIndex && !isSuspended())
+        if (slot == activePluginIndex.load() && !isSuspended())
             suspendProcessing(true);
 
         logLine(":unloading plugin in index " + juce::String(slot) + ".");
-        pluginLoaders[(size_t) slot].reset();
+
+        // Taken out of the slot first, destroyed afterwards: no parameter call can still be in it.
+        auto old = exchangeLoader(slot, nullptr);
+        old.reset();
         auxBuffers[(size_t) slot].reset();
     }
+
+    if (!keepRecoveryState)
+        recoveryStates[(size_t) slot].reset();
 
     if (resumeProcessing && isSuspended())
         suspendProcessing(false);
@@ -44,73 +102,113 @@ void PluginContainerAudioProcessor::unloadPlugin(int slot, bool keepRecoveryStat
 
 juce::File PluginContainerAudioProcessor::choosePluginFile()
 {
-    return loadDialogs->choosePluginFile();
+    // The dialog runs a nested loop in which the container may be destroyed: keep the dialogs alive.
+    const auto dialogs = loadDialogs;
+    return dialogs->choosePluginFile();
 }
 
-juce::String PluginContainerAudioProcessor::resolveLoadPath(const juce::String& filePath)
+std::optional<juce::String> PluginContainerAudioProcessor::resolveLoadPath(const juce::String& filePath)
 {
+    // Each dialog runs a nested modal loop in which the host may destroy this container. After
+    // each one, nothing of the container is touched unless it still exists.
+    const juce::WeakReference<PluginContainerAudioProcessor> self(this);
+    const auto dialogs = loadDialogs;
+
     if (filePath.isEmpty())
     {
-        const auto chosen = choosePluginFile();
+        const auto chosen = dialogs->choosePluginFile();
+
+        if (self == nullptr)
+            return std::nullopt;
+
         return chosen.exists() ? chosen.getFullPathName() : juce::String();
     }
 
     if (fileFromPath(filePath).exists())
         return filePath;
 
-    if (loadDialogs->askToLocateMissingFile(filePath) == LoadDialogs::LocateAnswer::yes)
-        return loadDialogs->locatePluginFile();
+    const auto answer = dialogs->askToLocateMissingFile(filePath);
 
-    return {};
+    if (self == nullptr)
+        return std::nullopt;
+
+    if (answer != LoadDialogs::LocateAnswer::yes)
+        return juce::String();
+
+    auto located = dialogs->locatePluginFile();
+
+    if (self == nullptr)
+        return std::nullopt;
+
+    return located;
 }
 
 bool PluginContainerAudioProcessor::loadPlugin(int slot, const juce::String& filePath, const juce::String& pluginName)
 {
+    const juce::WeakReference<PluginContainerAudioProcessor> self(this);
+
     logLine(":loading plugin in index " + juce::String(slot) + ".");
 
     auto candidate = std::make_unique<VSTP2PluginLoader>();
     candidate->setScanWorkerPath("ScanWorker64.exe");
 
-    const auto path = resolveLoadPath(filePath);
+    const auto resolved = resolveLoadPath(filePath);
+
+    if (!resolved.has_value())
+        return false; // the container was destroyed while a dialog was open
+
+    const auto path = *resolved;
     consolePrint(path + ", in index " + juce::String(slot));
 
-    bool loaded = false;
     auto* instance = path.isNotEmpty() ? candidate->createPluginInstance(path, "VST", pluginName) : nullptr;
 
-    if (instance != nullptr)
+    // A file with several plugins asks the user which one, in a nested loop of its own.
+    if (self == nullptr)
+        return false;
+
+    bool loaded = false;
+
     {
-        consolePrint("temp->startPlaying( getSampleRate(), getBlockSize() );");
-        // The plugin keeps its own channel layout (see prepareSlot); it gets the container's timing.
-        instance->setRateAndBufferSizeDetails(startSampleRate(), startBlockSize());
-        instance->prepareToPlay(startSampleRate(), startBlockSize());
+        // Prepared and committed under one lock: a host's prepare from its own thread comes either
+        // before (and the candidate starts with its values) or after (and prepares it in the slot).
+        const juce::ScopedLock lock(slotLock);
 
-        consolePrint("mode: " + juce::String(getTotalNumInputChannels()) + "/" + juce::String(getTotalNumOutputChannels())
-                     + "; " + "Plugin: " + juce::String(instance->getTotalNumInputChannels()) + "/"
-                     + juce::String(instance->getTotalNumOutputChannels()));
-        consolePrint("(Synth mode)");
+        if (instance != nullptr)
+        {
+            consolePrint("temp->startPlaying( getSampleRate(), getBlockSize() );");
+            // The plugin keeps its own channel layout (see prepareSlot); it gets the container's timing.
+            instance->setRateAndBufferSizeDetails(startSampleRate(), startBlockSize());
+            instance->prepareToPlay(startSampleRate(), startBlockSize());
 
-        if (instance->getTotalNumInputChannels() > getTotalNumInputChannels())
-            consolePrint("plugin can't be loaded ( this is a synth, plugin appears to be an fx... )");
+            consolePrint("mode: " + juce::String(getTotalNumInputChannels()) + "/"
+                         + juce::String(getTotalNumOutputChannels()) + "; " + "Plugin: "
+                         + juce::String(instance->getTotalNumInputChannels()) + "/"
+                         + juce::String(instance->getTotalNumOutputChannels()));
+            consolePrint("(Synth mode)");
+
+            if (instance->getTotalNumInputChannels() > getTotalNumInputChannels())
+                consolePrint("plugin can't be loaded ( this is a synth, plugin appears to be an fx... )");
+            else
+                loaded = true;
+        }
+
+        if (loaded)
+        {
+            commitLoadedPlugin(slot, std::move(candidate));
+        }
         else
-            loaded = true;
+        {
+            logLine(":failed to load plugin...");
+            candidate.reset();
+        }
+
+        logLine(":active_plugin: " + juce::String(activePluginIndex.load()));
+
+        if (slot == activePluginIndex.load() && isSuspended())
+            suspendProcessing(false);
     }
 
-    if (loaded)
-    {
-        commitLoadedPlugin(slot, std::move(candidate));
-    }
-    else
-    {
-        logLine(":failed to load plugin...");
-        candidate.reset();
-    }
-
-    logLine(":active_plugin: " + juce::String(activePluginIndex));
-
-    if (slot == activePluginIndex && isSuspended())
-        suspendProcessing(false);
-
-    if (slot != activePluginIndex && slotsShareOneEffect())
+    if (slot != activePluginIndex.load() && slotsShareOneEffect())
         loadDialogs->warnSharedEffect();
 
     return loaded;
@@ -118,7 +216,9 @@ bool PluginContainerAudioProcessor::loadPlugin(int slot, const juce::String& fil
 
 void PluginContainerAudioProcessor::commitLoadedPlugin(int slot, std::unique_ptr<GenericAudioPluginLoader> loader)
 {
-    const bool active = slot == activePluginIndex;
+    const bool active = slot == activePluginIndex.load();
+
+    watchdogStop();
 
     if (active)
         suspendProcessing(true);
@@ -126,21 +226,34 @@ void PluginContainerAudioProcessor::commitLoadedPlugin(int slot, std::unique_ptr
     if (pluginLoaders[(size_t) slot] != nullptr)
         unloadPlugin(slot, false, false);
 
+    // A snapshot kept from a failed recovery belongs to the plugin file it was taken from; another
+    // file's plugin must never be given that program, state and those parameters.
+    if (auto& kept = recoveryStates[(size_t) slot]; kept != nullptr && kept->sourceFile != loader->getPluginFile())
+        kept.reset();
+
     auto* instance = loader->getPluginInstance();
-    pluginLoaders[(size_t) slot] = std::move(loader);
+
+    // The auxiliary buffer is in place before the loader: an inactive slot's may be read by the
+    // next block once a switch makes it active, an active slot is suspended here.
+    std::unique_ptr<juce::AudioBuffer<float>> aux;
+    const bool wide = instance->getTotalNumOutputChannels() > getTotalNumOutputChannels();
+    if (wide)
+        aux = std::make_unique<juce::AudioBuffer<float>>(auxChannelsFor(*instance), startBlockSize());
+
+    exchangeLoader(slot, std::move(loader));
     pluginCrashed[(size_t) slot] = false;
 
-    if (instance->getTotalNumOutputChannels() > getTotalNumOutputChannels())
-    {
+    if (wide)
         consolePrint("allocating aux buffer ( plugin has more outputs )");
-        auxBuffers[(size_t) slot] = std::make_unique<juce::AudioBuffer<float>>(auxChannelsFor(*instance), startBlockSize());
-    }
+    auxBuffers[(size_t) slot] = std::move(aux);
 
     if (active)
-        setLatencySamples(instance->getLatencySamples());
+        takeLatencyOf(*instance);
 
     if (auto* editor = dynamic_cast<PluginContainerAudioProcessorEditor*>(getActiveEditor()))
         editor->refreshProgramChooser(slot);
+
+    watchdogStart();
 }
 
 bool PluginContainerAudioProcessor::slotsShareOneEffect() const
@@ -148,14 +261,16 @@ bool PluginContainerAudioProcessor::slotsShareOneEffect() const
     auto* first = getPluginInstance(0);
     auto* second = getPluginInstance(1);
     return first != nullptr && second != nullptr
-        && first->getPlatformSpecificData() == second->getPlatformSpecificData();
+        && vstEffectOf(*first) == vstEffectOf(*second);
 }
 
 bool PluginContainerAudioProcessor::setActivePlugin(int slot)
 {
+    const juce::ScopedLock lock(slotLock);
+
     logLine(":changing active plugin to index " + juce::String(slot));
 
-    if (slot == activePluginIndex && pluginLoaders[(size_t) slot] != nullptr)
+    if (slot == activePluginIndex.load() && pluginLoaders[(size_t) slot] != nullptr)
         return true;
 
     if (pluginLoaders[(size_t) slot] == nullptr)
@@ -166,17 +281,16 @@ bool PluginContainerAudioProcessor::setActivePlugin(int slot)
 
     suspendProcessing(true);
 
-    if (auto* current = getPluginInstance(activePluginIndex))
+    if (auto* current = getPluginInstance(activePluginIndex.load()))
         current->reset();
 
-    activePluginIndex = slot;
-    setLatencySamples(getPluginInstance(slot)->getLatencySamples());
+    setActiveIndex(slot);
+    takeLatencyOf(*getPluginInstance(slot));
     logLine(":successfully changed active plugin to index " + juce::String(slot));
 
     suspendProcessing(false);
 
-    if (auto* editor = dynamic_cast<PluginContainerAudioProcessorEditor*>(getActiveEditor()))
-        editor->refreshPanel();
+    refreshEditorPanel();
 
     return true;
 }

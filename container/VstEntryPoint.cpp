@@ -19,7 +19,19 @@ Vst2::VstIntPtr VSTCALLBACK containerDispatcher(Vst2::AEffect* effect, Vst2::Vst
     if (pendulum::identity::answerOpcode(opcode, index, ptr, result))
         return result;
 
-    return wrapperDispatcher.load()(effect, opcode, index, value, ptr, opt);
+    const auto wrapper = wrapperDispatcher.load();
+
+    // Parameter names reach the host cut to 16 characters: the wrapper would write up to 32 into
+    // a buffer that many hosts size for far fewer.
+    if (opcode == Vst2::effGetParamName && ptr != nullptr)
+    {
+        char full[pendulum::identity::wrapperParamNameCapacity] = {};
+        result = wrapper(effect, opcode, index, value, full, opt);
+        pendulum::identity::cutParameterName(full, static_cast<char*>(ptr));
+        return result;
+    }
+
+    return wrapper(effect, opcode, index, value, ptr, opt);
 }
 } // namespace
 

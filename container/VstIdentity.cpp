@@ -39,6 +39,29 @@ Vst2::VstIntPtr answerCanDo(const char* text) noexcept
     return 0;
 }
 
+void cutParameterName(const char* fullName, char* dest) noexcept
+{
+    size_t length = 0;
+    int characters = 0;
+
+    // Counts characters, not bytes: a UTF-8 sequence is copied whole or not at all.
+    while (fullName[length] != 0 && characters < maxParameterNameLength)
+    {
+        size_t next = length + 1;
+        while ((static_cast<unsigned char>(fullName[next]) & 0xc0) == 0x80)
+            ++next;
+
+        if (next > (size_t) maxParameterNameLength)
+            break;
+
+        length = next;
+        ++characters;
+    }
+
+    std::memcpy(dest, fullName, length);
+    dest[length] = 0;
+}
+
 bool describeOutputPin(int index, Vst2::VstPinProperties& pin) noexcept
 {
     if (index < 0 || index >= numOutputs)

@@ -15,6 +15,19 @@ constexpr Vst2::VstInt32 effectFlags = Vst2::effFlagsHasEditor | Vst2::effFlagsC
                                      | Vst2::effFlagsProgramChunks | Vst2::effFlagsIsSynth
                                      | Vst2::effFlagsNoSoundInStop;
 
+/** The most characters of a parameter name that reach the host. */
+constexpr int maxParameterNameLength = 16;
+
+/** Room for what the wrapper writes as a parameter name (32 bytes and the terminator), with spare. */
+constexpr int wrapperParamNameCapacity = 64;
+
+/**
+    Copies a parameter name, cut to maxParameterNameLength bytes of UTF-8 (16 characters of an
+    ASCII name; a multi-byte character is copied whole or not at all), with its terminator, into
+    dest, which has room for 17 bytes.
+*/
+void cutParameterName(const char* fullName, char* dest) noexcept;
+
 /** The answer to effCanDo: 1 yes, -1 no, 0 for anything not in the table (null included). */
 Vst2::VstIntPtr answerCanDo(const char* text) noexcept;
 

@@ -98,7 +98,8 @@ TEST_F(ContainerLifecycle, ContainersShareOneConsoleWhoseOptionIsProcessWide)
     EXPECT_EQ(debugConsole->getWindow(), window);                   // one window for both
     EXPECT_EQ(debugConsole->getTitle(), "PluginPendulum console"); // every construction sets it
     EXPECT_TRUE(second->getOption(PluginContainerAudioProcessor::optionConsole));
-    EXPECT_EQ(console_probe::lines(), juce::StringArray(constructionLine));
+    EXPECT_EQ(console_probe::lines(),
+              juce::StringArray("watchdog->getNumberOfPluginsBeingWatched():2", constructionLine));
 
     // Switching the console off in one container hides it for both.
     second->setOption(PluginContainerAudioProcessor::optionConsole, false);
@@ -126,7 +127,8 @@ TEST_F(ContainerLifecycle, LastContainerDeletesConsoleAndTheNextGetsAFreshOne)
     ASSERT_NE(debugConsole, nullptr);
     EXPECT_EQ(debugConsole->getTitle(), "PluginPendulum console");
     ASSERT_NE(debugConsole->getWindow(), nullptr); // opened at once: the option is still on
-    EXPECT_EQ(console_probe::lines(), juce::StringArray(constructionLine)); // fresh, empty text
+    EXPECT_EQ(console_probe::lines(), // fresh, empty text
+              juce::StringArray("watchdog->getNumberOfPluginsBeingWatched():1", constructionLine));
     EXPECT_TRUE(next.getOption(PluginContainerAudioProcessor::optionConsole));
 
     // Bounds of the deleted console are not inherited.

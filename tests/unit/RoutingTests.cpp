@@ -169,7 +169,8 @@ TEST(Routing, PrepareAndReleaseLogOneLinePerLoadedSlotFromAnyThread)
         console_probe::pumpMessages(200);
 
         EXPECT_EQ(plugin->releaseCount(), 1);
-        const juce::StringArray expected { "PluginContainerAudioProcessor::PluginContainerAudioProcessor()",
+        const juce::StringArray expected { "watchdog->getNumberOfPluginsBeingWatched():1",
+                                           "PluginContainerAudioProcessor::PluginContainerAudioProcessor()",
                                            "keys:prepareToPlay (1), 44100, 512", "keys:releaseResources (1), " };
         EXPECT_EQ(console_probe::lines(), expected);
         EXPECT_TRUE(console_probe::text().endsWith("keys:releaseResources (1), \n"));

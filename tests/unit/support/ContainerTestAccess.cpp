@@ -7,8 +7,9 @@ namespace
 class AdoptingLoader : public GenericAudioPluginLoader
 {
 public:
-    explicit AdoptingLoader(std::unique_ptr<juce::AudioPluginInstance> instance)
+    AdoptingLoader(std::unique_ptr<juce::AudioPluginInstance> instance, const juce::File& file)
     {
+        pluginFile = file;
         auto* description = new juce::PluginDescription();
         instance->fillInPluginDescription(*description);
         pluginDescriptions.add(description);
@@ -25,20 +26,20 @@ public:
 } // namespace
 
 void PluginContainerTestAccess::install(PluginContainerAudioProcessor& container, int slot,
-                                        std::unique_ptr<juce::AudioPluginInstance> instance)
+                                        std::unique_ptr<juce::AudioPluginInstance> instance,
+                                        const juce::File& pluginFile)
 {
     container.auxBuffers[(size_t) slot].reset();
     if (instance->getTotalNumOutputChannels() > 2)
         container.auxBuffers[(size_t) slot] = std::make_unique<juce::AudioBuffer<float>>(
             PluginContainerAudioProcessor::auxChannelsFor(*instance), container.getBlockSize());
 
-    container.pluginLoaders[(size_t) slot] = std::make_unique<AdoptingLoader>(std::move(instance));
+    container.pluginLoaders[(size_t) slot] = std::make_unique<AdoptingLoader>(std::move(instance), pluginFile);
 }
 
 void PluginContainerTestAccess::setActive(PluginContainerAudioProcessor& container, int slot)
 {
-    const juce::ScopedLock lock(container.getCallbackLock());
-    container.activePluginIndex = slot;
+    container.setActiveIndex(slot);
 }
 
 bool PluginContainerTestAccess::hasAuxBuffer(const PluginContainerAudioProcessor& container, int slot)
@@ -50,4 +51,10 @@ int PluginContainerTestAccess::auxChannels(const PluginContainerAudioProcessor& 
 {
     const auto& aux = container.auxBuffers[(size_t) slot];
     return aux != nullptr ? aux->getNumChannels() : 0;
+}
+
+int PluginContainerTestAccess::auxSamples(const PluginContainerAudioProcessor& container, int slot)
+{
+    const auto& aux = container.auxBuffers[(size_t) slot];
+    return aux != nullptr ? aux->getNumSamples() : 0;
 }

@@ -4,6 +4,8 @@
 
 #include <juce_core/juce_core.h>
 
+#include <functional>
+
 /**
     Answers the load procedure's questions from a script and records what was asked. The answers
     object outlives the dialogs handed to the container, so a test keeps its reference after
@@ -15,6 +17,10 @@ struct DialogScript
     LoadDialogs::LocateAnswer locateAnswer = LoadDialogs::LocateAnswer::no;
     juce::String locatedPath;                 // what the file browser returns
     juce::StringArray asked;                  // "choose", "locate?:<path>", "browse", "info"
+
+    // Runs inside every dialog, with its name as in `asked`, the way the host's own windows stay
+    // live while a real dialog is open (a test may destroy the container here).
+    std::function<void(const juce::String& dialog)> whileOpen;
 };
 
 class ScriptedLoadDialogs : public LoadDialogs
@@ -25,23 +31,32 @@ public:
     juce::File choosePluginFile() override
     {
         answers.asked.add("choose");
+        opened("choose");
         return answers.fileToChoose;
     }
 
     LocateAnswer askToLocateMissingFile(const juce::String& missingPath) override
     {
         answers.asked.add("locate?:" + missingPath);
+        opened("locate?");
         return answers.locateAnswer;
     }
 
     juce::String locatePluginFile() override
     {
         answers.asked.add("browse");
+        opened("browse");
         return answers.locatedPath;
     }
 
     void warnSharedEffect() override { answers.asked.add("info"); }
 
 private:
+    void opened(const juce::String& dialog)
+    {
+        if (answers.whileOpen)
+            answers.whileOpen(dialog);
+    }
+
     DialogScript& answers;
 };

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <juce_events/juce_events.h>
+
+#include <memory>
+
+class PluginContainerAudioProcessor;
+
+/**
+    The process-wide crash watchdog: once a second, on the message thread, it asks every hosted
+    plugin of every container whether it has crashed, and acts on the answers per container:
+    switch away from a crashed active plugin (option auto-switch), then reload the crashed ones
+    (option auto crash recovery).
+
+    There is one watchdog while at least one container exists: the first container creates it, the
+    last one deletes it. Containers register in their constructor and leave in their destructor.
+
+    A tick can open dialogs (a recovery may ask for a plugin file), and in their nested loops a host
+    may destroy containers, or the last of them and with it the watchdog. The tick keeps its place
+    in the list across such removals and stops at once when the watchdog itself is gone.
+
+    Message thread only.
+*/
+class CrashWatchDog : public juce::Timer
+{
+public:
+    static constexpr int periodMs = 1000;
+
+    CrashWatchDog();
+    ~CrashWatchDog() override;
+
+    /** One tick: every registered container, in registration order. */
+    void timerCallback() override;
+
+    int getNumberOfPluginsBeingWatched() const noexcept { return watchedProcessors.size(); }
+
+    /** The registered containers, in registration order. */
+    const juce::Array<PluginContainerAudioProcessor*>& getWatchedProcessors() const noexcept { return watchedProcessors; }
+
+    /** Creates the watchdog if there is none, and appends the container to its list. */
+    static void registerContainer(PluginContainerAudioProcessor& container);
+
+    /**
+        Removes the container, logs how many are left, and deletes the watchdog when none is.
+    */
+    static void unregisterContainer(PluginContainerAudioProcessor& container);
+
+private:
+    /** Probe, auto-switch and auto-recovery of one container. */
+    static void tickContainer(PluginContainerAudioProcessor& container);
+
+    juce::Array<PluginContainerAudioProcessor*> watchedProcessors;
+    int tickPosition = -1; // the container the running tick is at, or -1
+
+    JUCE_DECLARE_WEAK_REFERENCEABLE(CrashWatchDog)
+    JUCE_DECLARE_NON_COPYABLE(CrashWatchDog)
+};
+
+/** The single watchdog; null while no container exists. Message thread only. */
+extern std::unique_ptr<CrashWatchDog> watchdog;

@@ -1,0 +1,281 @@
+// The restore from a state document: setStateInformation rebuilds the container from the document
+// the host kept in its project.
+#include "console/ConsoleGlobals.h"
+#include "container/PluginContainerAudioProcessor.h"
+#include "crashwatch/AudioProcessorState.h"
+#include "state/MemoryBlockBase64.h"
+#include "ui/PluginContainerAudioProcessorEditor.h"
+
+namespace
+{
+/** An element's name up to its first colon (all of it without one). */
+juce::String nameBeforeColon(const juce::XmlElement& element)
+{
+    return element.getTagName().upToFirstOccurrenceOf(":", false, false);
+}
+
+bool isValidSlot(int slot)
+{
+    return slot == 0 || slot == 1;
+}
+
+/** The text of a state block: its bytes up to the first zero byte, as UTF-8. */
+juce::String documentText(const void* data, int sizeInBytes)
+{
+    if (data == nullptr || sizeInBytes <= 0)
+        return {};
+
+    const auto* bytes = static_cast<const char*>(data);
+    const auto* end = static_cast<const char*>(std::memchr(bytes, 0, (size_t) sizeInBytes));
+    const auto length = end != nullptr ? (size_t) (end - bytes) : (size_t) sizeInBytes;
+    return juce::String::fromUTF8(bytes, (int) length);
+}
+} // namespace
+
+bool PluginContainerAudioProcessor::isRestorePending() const
+{
+    const juce::ScopedLock lock(pendingStateLock);
+    return restorePending;
+}
+
+void PluginContainerAudioProcessor::setStateInformation(const void* data, int sizeInBytes)
+{
+    auto* messageManager = juce::MessageManager::getInstanceWithoutCreating();
+
+    if (messageManager == nullptr || messageManager->isThisTheMessageThread())
+    {
+        {
+            // A restore here supersedes one still waiting from another thread.
+            const juce::ScopedLock lock(pendingStateLock);
+            restorePending = false;
+            pendingState.reset();
+            ++pendingGeneration;
+        }
+
+        restoreFromDocument(documentText(data, sizeInBytes));
+        return;
+    }
+
+    // Off the message thread: loading plugins (and perhaps asking the user for a file) belongs on
+    // the message thread, and waiting for it here could deadlock a host that waits for this thread
+    // there. The document is kept and restored there; getStateInformation returns it meanwhile.
+    juce::uint32 generation = 0;
+    {
+        const juce::ScopedLock lock(pendingStateLock);
+        pendingState.replaceAll(data, data != nullptr && sizeInBytes > 0 ? (size_t) sizeInBytes : 0);
+        restorePending = true;
+        generation = ++pendingGeneration;
+    }
+
+    juce::MessageManager::callAsync([self = weakThis, generation] {
+        if (auto* container = self.get())
+            container->runPendingRestore(generation);
+    });
+}
+
+void PluginContainerAudioProcessor::runPendingRestore(juce::uint32 generation)
+{
+    juce::String text;
+    {
+        const juce::ScopedLock lock(pendingStateLock);
+
+        if (!restorePending || generation != pendingGeneration)
+            return; // superseded by a later document
+
+        text = documentText(pendingState.getData(), (int) pendingState.getSize());
+    }
+
+    const juce::WeakReference<PluginContainerAudioProcessor> self(this);
+    restoreFromDocument(text);
+
+    if (self == nullptr)
+        return;
+
+    const juce::ScopedLock lock(pendingStateLock);
+    if (generation == pendingGeneration)
+    {
+        restorePending = false;
+        pendingState.reset();
+    }
+}
+
+void PluginContainerAudioProcessor::restoreFromDocument(const juce::String& text)
+{
+    const juce::WeakReference<PluginContainerAudioProcessor> self(this);
+    const auto name = getInstanceName();
+
+    consolePrint(name + ":setStateInformation");
+    consolePrint(name + ":bytes: " + juce::String((juce::int64) text.getNumBytesAsUTF8()));
+
+    auto root = juce::XmlDocument::parse(text);
+
+    if (root == nullptr)
+    {
+        // A truncated or foreign block: the container stays exactly as it is.
+        consolePrint(name + ":the state document could not be read; nothing was restored");
+        return;
+    }
+
+    consolePrint(name + ":Analyzing " + juce::String(root->getNumChildElements()) + " child elements.");
+
+    std::array<bool, numSlots> slotsToUnload { true, true };
+
+    for (auto* child : root->getChildIterator())
+    {
+        const auto kind = nameBeforeColon(*child);
+        consolePrint(getInstanceName() + ":sub_element->getNamespace(): " + kind);
+        consolePrint("NumAttributes(): " + juce::String(child->getNumAttributes()));
+
+        if (kind == "main_plugin")
+            applyMainPluginElement(*child);
+        else if (kind == "plugin")
+            restorePluginElement(*child, slotsToUnload);
+
+        // A load may have asked the user, and the host may have closed the container meanwhile.
+        if (self == nullptr)
+            return;
+    }
+
+    consolePrint(getInstanceName() + ":active_plugin index: " + juce::String(activePluginIndex.load()));
+
+    auto* editor = dynamic_cast<PluginContainerAudioProcessorEditor*>(getActiveEditor());
+
+    for (int slot = 0; slot < numSlots; ++slot)
+        if (slotsToUnload[(size_t) slot] && pluginLoaders[(size_t) slot] != nullptr)
+            unloadPlugin(slot, false, false);
+
+    if (editor != nullptr)
+        editor->refreshPanel();
+}
+
+void PluginContainerAudioProcessor::applyMainPluginElement(const juce::XmlElement& element)
+{
+    const auto attribute = [&](int position) { return element.getAttributeValue(position); };
+
+    // Positions 0 to 4 are always read; a missing one reads as 0. A slot number the container
+    // does not have is ignored.
+    const auto active = attribute(0).getIntValue();
+    if (isValidSlot(active))
+        setActiveIndex(active);
+
+    for (int option = 0; option < numOptions; ++option)
+        setOption(option, attribute(option + 1).getIntValue() != 0);
+
+    if (element.getNumAttributes() >= 6)
+        setInstanceName(attribute(5));
+
+    if (debugConsole != nullptr && element.getNumAttributes() >= 11 && !consoleBoundsRestored)
+    {
+        debugConsole->setTitle(attribute(6));
+
+        const int x = attribute(7).getIntValue(), y = attribute(8).getIntValue(), w = attribute(9).getIntValue(),
+                  h = attribute(10).getIntValue();
+
+        if (x != -1 && y != -1 && w != -1 && h != -1)
+        {
+            debugConsole->setBounds(x, y, w, h, true);
+            consoleBoundsRestored = true;
+        }
+    }
+}
+
+void PluginContainerAudioProcessor::restorePluginElement(const juce::XmlElement& element,
+                                                         std::array<bool, 2>& slotsToUnload)
+{
+    juce::String filePath, pluginName;
+    int targetSlot = -1, program = -1, declaredSize = 0;
+    juce::MemoryBlock stateBlock;
+    const auto* parameters = element.getChildByName("f_parameters");
+
+    consolePrint(nameBeforeColon(element) + " : ");
+
+    for (int i = 0; i < element.getNumAttributes(); ++i)
+    {
+        const auto attributeName = element.getAttributeName(i);
+        const auto value = element.getAttributeValue(i);
+
+        if (attributeName == "binData")
+        {
+            const auto bytes = value.getNumBytesAsUTF8();
+            consolePrint("binData, av size: " + juce::String((juce::int64) bytes) + ", data_size: "
+                         + juce::String(declaredSize));
+
+            if (bytes < 1)
+                consolePrint("data_size == 0");
+            else
+                memory_block_base64::decode(value.toRawUTF8(), bytes, stateBlock);
+
+            continue;
+        }
+
+        if (attributeName == "index")
+            targetSlot = value.getIntValue();
+        else if (attributeName == "filePath")
+            filePath = value;
+        else if (attributeName == "binDataSize")
+            declaredSize = value.getIntValue();
+        else if (attributeName == "currentProgram")
+            program = value.getIntValue();
+        else if (attributeName == "loadedPluginName")
+            pluginName = value;
+
+        consolePrint(attributeName + " : " + value);
+    }
+
+    const auto name = getInstanceName();
+    consolePrint(name + ":path: " + filePath);
+    consolePrint(name + ":loadedPluginName: " + pluginName);
+    consolePrint(name + ":target_index: " + juce::String(targetSlot));
+    consolePrint(name + ":data_size: " + juce::String(declaredSize));
+    consolePrint(name + ":data_size ( mem block ): " + juce::String((juce::int64) stateBlock.getSize()));
+
+    // No slot named, or one the container does not have: nothing is loaded and no slot is kept.
+    if (!isValidSlot(targetSlot))
+        return;
+
+    slotsToUnload[(size_t) targetSlot] = false;
+    unloadPlugin(targetSlot, false, false);
+
+    consolePrint("loading in index: " + juce::String(targetSlot) + " " + filePath + " " + pluginName);
+
+    const juce::WeakReference<PluginContainerAudioProcessor> self(this);
+    const bool loaded = loadPlugin(targetSlot, filePath, pluginName);
+
+    if (self == nullptr)
+        return;
+
+    if (!loaded)
+    {
+        slotsToUnload[(size_t) targetSlot] = true;
+        return;
+    }
+
+    const juce::ScopedLock lock(slotLock);
+    auto* instance = getPluginInstance(targetSlot);
+
+    if (program != -1)
+    {
+        instance->setCurrentProgram(program);
+        consolePrint("Setting currentProgram to index " + juce::String(program));
+    }
+
+    if (!stateBlock.isEmpty())
+        instance->setStateInformation(stateBlock.getData(), (int) stateBlock.getSize());
+
+    if (parameters != nullptr)
+    {
+        const auto count = parameters->getNumAttributes();
+        consolePrint(name + ": Setting parameters( " + juce::String(count) + ")");
+
+        const auto& instanceParameters = instance->getParameters();
+        for (int i = 0; i < count; ++i)
+            if (auto* parameter = instanceParameters[i])
+                parameter->setValue((float) parameters->getAttributeValue(i).getDoubleValue());
+    }
+    else
+    {
+        consolePrint("parameter_sub_sub_element == NULL");
+    }
+
+    captureRecoveryState(targetSlot);
+}
