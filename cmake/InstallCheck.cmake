@@ -31,7 +31,7 @@ function(expect_exactly root)
     list(SORT found)
     set(expected ${ARGN})
     list(SORT expected)
-    if(NOT found STREQUAL expected)
+    if(NOT "${found}" STREQUAL "${expected}")
         message(FATAL_ERROR "installed under ${root}: [${found}], expected [${expected}]")
     endif()
 endfunction()
@@ -41,7 +41,10 @@ set(install_env ${CMAKE_COMMAND} -E env --unset=DESTDIR)
 
 if(WINDOWS)
     set(vst_dir "${WORK_DIR}/VSTPlugins")
-    run_step("install without a named folder" FALSE ${install_env} ${CMAKE_COMMAND} --install "${BUILD_DIR}")
+    # Refused; should the refusal break, DESTDIR keeps the stray install in the scratch folder.
+    run_step("install without a named folder" FALSE
+             ${CMAKE_COMMAND} -E env "DESTDIR=${WORK_DIR}/unnamed" ${CMAKE_COMMAND} --install "${BUILD_DIR}")
+    expect_exactly("${WORK_DIR}/unnamed")
     run_step("install into ${vst_dir}" TRUE
              ${install_env} ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${vst_dir}")
     expect_exactly("${vst_dir}" "${PLUGIN_FILE_NAME}")
