@@ -2,12 +2,18 @@
 #include "container/PluginContainerAudioProcessor.h"
 #include "support/AllocationCounter.h"
 #include "support/ContainerTestAccess.h"
+#include "support/CrashSupport.h"
 #include "support/FakeInstrument.h"
 #include "support/FixtureFiles.h"
 #include "support/ScriptedLoadDialogs.h"
 #include "support/StdoutCapture.h"
+#include "support/WrapperDrive.h"
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
 
 namespace
 {
@@ -80,5 +86,90 @@ TEST_F(Realtime, AuxiliaryBufferAllocatesOnlyForBlocksLongerThanPrepared)
     EXPECT_EQ(allocationsOfOneBlock(container, preparedBlock), 0u);
     EXPECT_EQ(allocationsOfOneBlock(container, preparedBlock / 2), 0u);
     EXPECT_GT(allocationsOfOneBlock(container, preparedBlock * 2), 0u); // the counter does see growth
+}
+} // namespace
+
+namespace
+{
+/**
+    A real audio thread plays 64-sample blocks, a note in every block, while the watchdog's tick on
+    this (the message) thread finds the active plugin crashed and switches. Counted from the block
+    in which the tick started, at most one block is silent before the other plugin sounds, and no
+    block allocates.
+*/
+TEST_F(Realtime, AnAutomaticSwitchCostsAtMostOneSilentBlockAndNoAllocation)
+{
+    constexpr int blockSize = 64;
+    DialogScript script;
+    PluginContainerAudioProcessor container;
+    container.setLoadDialogs(std::make_shared<ScriptedLoadDialogs>(script));
+    container.prepareToPlay(48000.0, blockSize);
+    {
+        StdoutCapture quiet;
+        ASSERT_TRUE(container.loadPlugin(0, FixtureFiles::path("CrashPlainSynth"), {}));
+        ASSERT_TRUE(container.loadPlugin(1, FixtureFiles::path("PlainSynth"), {}));
+    }
+    watchdog->stopTimer(); // the tick is run below, at a known moment
+
+    constexpr int maxBlocks = 1 << 16;
+    std::vector<float> peaks((size_t) maxBlocks, -1.0f);
+    std::atomic<int> blocks { 0 };
+    std::atomic<bool> stop { false };
+    std::atomic<std::size_t> allocations { 0 };
+
+    std::thread audio([&] {
+        juce::AudioBuffer<float> buffer(2, blockSize);
+        juce::MidiBuffer midi;
+        midi.ensureSize(256);
+        while (!stop.load() && blocks.load() < maxBlocks)
+        {
+            midi.clear();
+            midi.addEvent(juce::MidiMessage::noteOn(1, 69, (juce::uint8) 100), 0);
+            const auto n = blocks.load();
+            {
+                ScopedAllocationCount counter;
+                processLikeWrapper(container, buffer, midi);
+                if (n > 8) // the first blocks settle the hosting's buffers
+                    allocations += counter.allocations();
+            }
+            peaks[(size_t) n] = buffer.getMagnitude(0, 0, blockSize);
+            blocks.store(n + 1);
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+
+    const auto waitForBlocks = [&](int count) {
+        const auto target = blocks.load() + count;
+        while (blocks.load() < target && blocks.load() < maxBlocks)
+            std::this_thread::yield();
+    };
+
+    waitForBlocks(20);
+    makeCrash(container, 0); // from here on slot 0 plays silence and answers the query with 1
+    waitForBlocks(5);
+
+    const int tickBlock = blocks.load();
+    tickWatchdog();
+    waitForBlocks(20);
+    stop = true;
+    audio.join();
+
+    ASSERT_EQ(container.getActivePluginIndex(), 1);
+    int silentAfterTick = 0;
+    int firstAudible = -1;
+    for (int n = tickBlock; n < blocks.load(); ++n)
+    {
+        if (peaks[(size_t) n] > 0.01f)
+        {
+            firstAudible = n;
+            break;
+        }
+        ++silentAfterTick;
+    }
+    EXPECT_NE(firstAudible, -1);
+    EXPECT_LE(silentAfterTick, 1);
+    EXPECT_EQ(allocations.load(), 0u);
+    EXPECT_GT(peaks[10], 0.01f);             // slot 0 played before its crash
+    EXPECT_LE(peaks[(size_t) tickBlock - 1], 0.01f); // and was silent once crashed
 }
 } // namespace
