@@ -8,6 +8,7 @@ packages=(
   juce-modules-source
   libgtest-dev googletest libbenchmark-dev
   xvfb xauth x11-utils imagemagick
+  clang libclang-rt-14-dev
   zip unzip
 )
 
