@@ -1,0 +1,45 @@
+# A short run of the demonstration with its own checks (the switch happened, sound came back with
+# at most one silent block at the switch), then the files it says it wrote: a WAV of the whole run
+# and a PNG that a decoder reads.
+#
+#   cmake -DDEMO=<pendulum-demo> -DOUT=<folder> [-DEMULATOR=<wine>] -P DemoCheck.cmake
+set(seconds 4)
+
+file(REMOVE_RECURSE "${OUT}")
+execute_process(COMMAND ${EMULATOR} "${DEMO}" --seconds ${seconds} --out "${OUT}" --check
+                RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE errors)
+message("${output}")
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "the demonstration failed (${result}):\n${errors}")
+endif()
+
+# 16-bit stereo at 48 kHz: a 44-byte header and 4 bytes a frame.
+math(EXPR expected_wav_size "44 + ${seconds} * 48000 * 4")
+file(SIZE "${OUT}/failover.wav" wav_size)
+if(NOT wav_size EQUAL expected_wav_size)
+    message(FATAL_ERROR "failover.wav has ${wav_size} bytes, expected ${expected_wav_size}")
+endif()
+file(READ "${OUT}/failover.wav" wav_header LIMIT 12 HEX)
+if(NOT wav_header MATCHES "^52494646........57415645$") # "RIFF", size, "WAVE"
+    message(FATAL_ERROR "failover.wav is not a RIFF WAVE file")
+endif()
+
+file(READ "${OUT}/failover.png" png_signature LIMIT 8 HEX)
+if(NOT png_signature STREQUAL "89504e470d0a1a0a")
+    message(FATAL_ERROR "failover.png does not start with the PNG signature (${png_signature})")
+endif()
+
+# ImageMagick decodes every pixel to count the colours; a wrong checksum or length fails it.
+find_program(IDENTIFY identify)
+if(IDENTIFY)
+    execute_process(COMMAND "${IDENTIFY}" -format "%m %w %k" "${OUT}/failover.png"
+                    RESULT_VARIABLE result OUTPUT_VARIABLE described ERROR_VARIABLE errors)
+    if(NOT result EQUAL 0 OR NOT described MATCHES "^PNG 1280 [0-9]+$" OR errors MATCHES "[Cc][Rr][Cc]|corrupt")
+        message(FATAL_ERROR "failover.png did not decode: '${described}' ${errors}")
+    endif()
+endif()
+
+file(STRINGS "${OUT}/events.txt" switch_lines REGEX "another instrument in charge")
+if(NOT switch_lines)
+    message(FATAL_ERROR "events.txt records no switch")
+endif()

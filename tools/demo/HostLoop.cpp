@@ -1,0 +1,77 @@
+#include "HostLoop.h"
+
+#include <thread>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
+namespace pendulum::demo
+{
+
+namespace
+{
+using Clock = std::chrono::steady_clock;
+constexpr auto kSliceLength = std::chrono::milliseconds(2);
+} // namespace
+
+void dispatchPendingMessages()
+{
+#if defined(_WIN32)
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+    {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+#endif
+}
+
+void runEventLoop(std::chrono::milliseconds duration)
+{
+    const auto end = Clock::now() + duration;
+    do
+    {
+        dispatchPendingMessages();
+        const auto left = end - Clock::now();
+        std::this_thread::sleep_for(left < kSliceLength ? left : Clock::duration(kSliceLength));
+    } while (Clock::now() < end);
+}
+
+bool runEventLoopUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
+{
+    const auto end = Clock::now() + timeout;
+    while (!condition())
+    {
+        if (Clock::now() >= end)
+            return condition();
+        runEventLoop(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+RealTimePacer::RealTimePacer(double sampleRate, int blockSize)
+    : start(Clock::now()), blockDuration(static_cast<double>(blockSize) / sampleRate)
+{
+}
+
+void RealTimePacer::waitForBlock(long long index)
+{
+    const auto due = start + std::chrono::duration_cast<Clock::duration>(blockDuration * static_cast<double>(index));
+    do
+    {
+        dispatchPendingMessages();
+        const auto left = due - Clock::now();
+        if (left <= Clock::duration::zero())
+            break;
+        std::this_thread::sleep_for(left < kSliceLength ? left : Clock::duration(kSliceLength));
+    } while (true);
+}
+
+double RealTimePacer::lagMs(long long blocksRendered) const
+{
+    const std::chrono::duration<double, std::milli> wall = Clock::now() - start;
+    return wall.count() - blockDuration.count() * 1000.0 * static_cast<double>(blocksRendered);
+}
+
+} // namespace pendulum::demo
