@@ -55,6 +55,7 @@ target_sources(PluginPendulum PRIVATE
     hosting/VSTP2PluginLoader.cpp
     state/MemoryBlockBase64.cpp
     state/ParameterValueText.cpp
+    state/StateDocumentReader.cpp
     state/StateDocumentWriter.cpp
     state/StateRestore.cpp
     state/XmlDocumentText.cpp

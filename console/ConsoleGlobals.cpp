@@ -1,7 +1,7 @@
 #include "console/ConsoleGlobals.h"
 
 std::unique_ptr<KWDebugConsole> debugConsole;
-bool consoleEnabled = false;
+std::atomic<bool> consoleEnabled { false };
 std::atomic<bool> consoleBoundsRestored { false };
 
 namespace

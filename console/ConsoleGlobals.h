@@ -12,7 +12,7 @@
 extern std::unique_ptr<KWDebugConsole> debugConsole;
 
 /** The console option, one value for every container in the process. Starts false. */
-extern bool consoleEnabled;
+extern std::atomic<bool> consoleEnabled;
 
 /**
     The console's title and bounds came from a restored project; cleared by every save. Atomic:

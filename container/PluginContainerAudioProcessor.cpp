@@ -20,6 +20,15 @@ PluginContainerAudioProcessor::PluginContainerAudioProcessor()
 {
     weakThis = this;
 
+    // The process-wide watchdog and console belong to the message thread. A host may create a
+    // plugin on another thread (on Linux the plugin's message thread is its own), so the
+    // registration then waits for the message thread to stand still, as the wrapper does when it
+    // destroys a plugin.
+    std::unique_ptr<juce::MessageManagerLock> messageThreadLock;
+    if (auto* messageManager = juce::MessageManager::getInstanceWithoutCreating();
+        messageManager != nullptr && !messageManager->isThisTheMessageThread())
+        messageThreadLock = std::make_unique<juce::MessageManagerLock>();
+
     CrashWatchDog::registerContainer(*this);
 
     if (debugConsole == nullptr)
@@ -89,7 +98,7 @@ void PluginContainerAudioProcessor::setOption(int index, bool value)
 bool PluginContainerAudioProcessor::getOption(int index)
 {
     if (index == optionConsole)
-        options[optionConsole] = consoleEnabled;
+        options[optionConsole] = consoleEnabled.load();
 
     return options[(size_t) index];
 }

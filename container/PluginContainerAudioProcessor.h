@@ -10,6 +10,7 @@
 #include <optional>
 
 class AudioProcessorState;
+struct DocumentElement;
 class GenericAudioPluginLoader;
 class LoadDialogs;
 
@@ -169,9 +170,9 @@ private:
     /** Replaces the snapshot of the slot by a fresh capture of its plugin. */
     void captureRecoveryState(int slot);
     /** Restores the container from a state document, on the message thread. */
-    void restoreFromDocument(const juce::String& text);
-    void restorePluginElement(const juce::XmlElement& element, std::array<bool, 2>& slotsToUnload);
-    void applyMainPluginElement(const juce::XmlElement& element);
+    void restoreFromDocument(const char* text, size_t length);
+    void restorePluginElement(const DocumentElement& element, std::array<bool, 2>& slotsToUnload);
+    void applyMainPluginElement(const DocumentElement& element);
     /** Runs the restore that another thread handed over, if it is still the latest one. */
     void runPendingRestore(juce::uint32 generation);
     /** The document for the host: built from the slots, or the handed-over one while it waits. */

@@ -4,14 +4,21 @@
 #include "container/PluginContainerAudioProcessor.h"
 #include "crashwatch/AudioProcessorState.h"
 #include "state/MemoryBlockBase64.h"
+#include "state/StateDocumentReader.h"
 #include "ui/PluginContainerAudioProcessorEditor.h"
 
 namespace
 {
 /** An element's name up to its first colon (all of it without one). */
-juce::String nameBeforeColon(const juce::XmlElement& element)
+juce::String nameBeforeColon(const DocumentElement& element)
 {
-    return element.getTagName().upToFirstOccurrenceOf(":", false, false);
+    return element.name.upToFirstOccurrenceOf(":", false, false);
+}
+
+/** The attribute at a position, as text; empty when there is none. */
+juce::String attributeAt(const DocumentElement& element, int position)
+{
+    return position < (int) element.attributes.size() ? element.attributes[(size_t) position].text() : juce::String();
 }
 
 bool isValidSlot(int slot)
@@ -19,16 +26,15 @@ bool isValidSlot(int slot)
     return slot == 0 || slot == 1;
 }
 
-/** The text of a state block: its bytes up to the first zero byte, as UTF-8. */
-juce::String documentText(const void* data, int sizeInBytes)
+/** The bytes of the document's text: the block up to its first zero byte. */
+size_t documentLength(const void* data, int sizeInBytes)
 {
     if (data == nullptr || sizeInBytes <= 0)
-        return {};
+        return 0;
 
     const auto* bytes = static_cast<const char*>(data);
     const auto* end = static_cast<const char*>(std::memchr(bytes, 0, (size_t) sizeInBytes));
-    const auto length = end != nullptr ? (size_t) (end - bytes) : (size_t) sizeInBytes;
-    return juce::String::fromUTF8(bytes, (int) length);
+    return end != nullptr ? (size_t) (end - bytes) : (size_t) sizeInBytes;
 }
 } // namespace
 
@@ -52,7 +58,7 @@ void PluginContainerAudioProcessor::setStateInformation(const void* data, int si
             ++pendingGeneration;
         }
 
-        restoreFromDocument(documentText(data, sizeInBytes));
+        restoreFromDocument(static_cast<const char*>(data), documentLength(data, sizeInBytes));
         return;
     }
 
@@ -75,18 +81,19 @@ void PluginContainerAudioProcessor::setStateInformation(const void* data, int si
 
 void PluginContainerAudioProcessor::runPendingRestore(juce::uint32 generation)
 {
-    juce::String text;
+    juce::MemoryBlock document;
     {
         const juce::ScopedLock lock(pendingStateLock);
 
         if (!restorePending || generation != pendingGeneration)
             return; // superseded by a later document
 
-        text = documentText(pendingState.getData(), (int) pendingState.getSize());
+        document = pendingState;
     }
 
     const juce::WeakReference<PluginContainerAudioProcessor> self(this);
-    restoreFromDocument(text);
+    restoreFromDocument(static_cast<const char*>(document.getData()),
+                        documentLength(document.getData(), (int) document.getSize()));
 
     if (self == nullptr)
         return;
@@ -99,37 +106,37 @@ void PluginContainerAudioProcessor::runPendingRestore(juce::uint32 generation)
     }
 }
 
-void PluginContainerAudioProcessor::restoreFromDocument(const juce::String& text)
+void PluginContainerAudioProcessor::restoreFromDocument(const char* text, size_t length)
 {
     const juce::WeakReference<PluginContainerAudioProcessor> self(this);
     const auto name = getInstanceName();
 
     consolePrint(name + ":setStateInformation");
-    consolePrint(name + ":bytes: " + juce::String((juce::int64) text.getNumBytesAsUTF8()));
+    consolePrint(name + ":bytes: " + juce::String((juce::int64) length));
 
-    auto root = juce::XmlDocument::parse(text);
+    const auto root = readStateDocument(text, length);
 
-    if (root == nullptr)
+    if (!root.has_value())
     {
         // A truncated or foreign block: the container stays exactly as it is.
         consolePrint(name + ":the state document could not be read; nothing was restored");
         return;
     }
 
-    consolePrint(name + ":Analyzing " + juce::String(root->getNumChildElements()) + " child elements.");
+    consolePrint(name + ":Analyzing " + juce::String((int) root->children.size()) + " child elements.");
 
     std::array<bool, numSlots> slotsToUnload { true, true };
 
-    for (auto* child : root->getChildIterator())
+    for (const auto& child : root->children)
     {
-        const auto kind = nameBeforeColon(*child);
+        const auto kind = nameBeforeColon(child);
         consolePrint(getInstanceName() + ":sub_element->getNamespace(): " + kind);
-        consolePrint("NumAttributes(): " + juce::String(child->getNumAttributes()));
+        consolePrint("NumAttributes(): " + juce::String((int) child.attributes.size()));
 
         if (kind == "main_plugin")
-            applyMainPluginElement(*child);
+            applyMainPluginElement(child);
         else if (kind == "plugin")
-            restorePluginElement(*child, slotsToUnload);
+            restorePluginElement(child, slotsToUnload);
 
         // A load may have asked the user, and the host may have closed the container meanwhile.
         if (self == nullptr)
@@ -148,9 +155,10 @@ void PluginContainerAudioProcessor::restoreFromDocument(const juce::String& text
         editor->refreshPanel();
 }
 
-void PluginContainerAudioProcessor::applyMainPluginElement(const juce::XmlElement& element)
+void PluginContainerAudioProcessor::applyMainPluginElement(const DocumentElement& element)
 {
-    const auto attribute = [&](int position) { return element.getAttributeValue(position); };
+    const auto attribute = [&](int position) { return attributeAt(element, position); };
+    const auto numAttributes = (int) element.attributes.size();
 
     // Positions 0 to 4 are always read; a missing one reads as 0. A slot number the container
     // does not have is ignored.
@@ -161,10 +169,10 @@ void PluginContainerAudioProcessor::applyMainPluginElement(const juce::XmlElemen
     for (int option = 0; option < numOptions; ++option)
         setOption(option, attribute(option + 1).getIntValue() != 0);
 
-    if (element.getNumAttributes() >= 6)
+    if (numAttributes >= 6)
         setInstanceName(attribute(5));
 
-    if (debugConsole != nullptr && element.getNumAttributes() >= 11 && !consoleBoundsRestored)
+    if (debugConsole != nullptr && numAttributes >= 11 && !consoleBoundsRestored)
     {
         debugConsole->setTitle(attribute(6));
 
@@ -179,34 +187,35 @@ void PluginContainerAudioProcessor::applyMainPluginElement(const juce::XmlElemen
     }
 }
 
-void PluginContainerAudioProcessor::restorePluginElement(const juce::XmlElement& element,
+void PluginContainerAudioProcessor::restorePluginElement(const DocumentElement& element,
                                                          std::array<bool, 2>& slotsToUnload)
 {
     juce::String filePath, pluginName;
     int targetSlot = -1, program = -1, declaredSize = 0;
     juce::MemoryBlock stateBlock;
-    const auto* parameters = element.getChildByName("f_parameters");
+    const auto* parameters = element.firstChildNamed("f_parameters");
 
     consolePrint(nameBeforeColon(element) + " : ");
 
-    for (int i = 0; i < element.getNumAttributes(); ++i)
+    for (const auto& attribute : element.attributes)
     {
-        const auto attributeName = element.getAttributeName(i);
-        const auto value = element.getAttributeValue(i);
+        const auto& attributeName = attribute.name;
 
         if (attributeName == "binData")
         {
-            const auto bytes = value.getNumBytesAsUTF8();
+            const auto bytes = attribute.numBytes();
             consolePrint("binData, av size: " + juce::String((juce::int64) bytes) + ", data_size: "
                          + juce::String(declaredSize));
 
             if (bytes < 1)
                 consolePrint("data_size == 0");
             else
-                memory_block_base64::decode(value.toRawUTF8(), bytes, stateBlock);
+                memory_block_base64::decode(attribute.bytes(), bytes, stateBlock);
 
             continue;
         }
+
+        const auto value = attribute.text();
 
         if (attributeName == "index")
             targetSlot = value.getIntValue();
@@ -264,13 +273,13 @@ void PluginContainerAudioProcessor::restorePluginElement(const juce::XmlElement&
 
     if (parameters != nullptr)
     {
-        const auto count = parameters->getNumAttributes();
+        const auto count = (int) parameters->attributes.size();
         consolePrint(name + ": Setting parameters( " + juce::String(count) + ")");
 
         const auto& instanceParameters = instance->getParameters();
         for (int i = 0; i < count; ++i)
             if (auto* parameter = instanceParameters[i])
-                parameter->setValue((float) parameters->getAttributeValue(i).getDoubleValue());
+                parameter->setValue((float) attributeAt(*parameters, i).getDoubleValue());
     }
     else
     {

@@ -5,6 +5,7 @@
 #include "hosting/EffectHandle.h"
 #include "state/MemoryBlockBase64.h"
 #include "state/ParameterValueText.h"
+#include "state/StateDocumentReader.h"
 #include "state/XmlDocumentText.h"
 #include "support/ConsoleProbe.h"
 #include "support/ContainerTestAccess.h"
@@ -170,6 +171,91 @@ TEST(StateEncoding, DocumentTextMatchesTheFrameworksWriterByteForByte)
         JUCE_END_IGNORE_WARNINGS_GCC_LIKE
         ASSERT_EQ(textOf(ours), theirs) << "round " << round;
     }
+}
+
+/** Whether two readings of a document are the same tree. */
+::testing::AssertionResult sameTree(const DocumentElement& a, const DocumentElement& b)
+{
+    if (a.name != b.name)
+        return ::testing::AssertionFailure() << "names " << a.name << " / " << b.name;
+    if (a.attributes.size() != b.attributes.size() || a.children.size() != b.children.size())
+        return ::testing::AssertionFailure() << "counts differ in " << a.name;
+    for (size_t i = 0; i < a.attributes.size(); ++i)
+        if (a.attributes[i].name != b.attributes[i].name || a.attributes[i].text() != b.attributes[i].text())
+            return ::testing::AssertionFailure() << "attribute " << a.attributes[i].name << " of " << a.name;
+    for (size_t i = 0; i < a.children.size(); ++i)
+        if (auto same = sameTree(a.children[i], b.children[i]); !same)
+            return same;
+    return ::testing::AssertionSuccess();
+}
+
+/** Our reader's tree must be the framework parser's tree, for whatever text it is given. */
+TEST(StateEncoding, TheDocumentReaderReadsWhatTheFrameworksParserReads)
+{
+    const std::string written = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n\r\n<pluginData>\r\n"
+                                "  <main_plugin activePlugin=\"1\" optionB0=\"0\" instanceName=\"a &amp; b &lt;&gt; &quot;q&quot; &#10; &#252;&#x2713;\"/>\r\n"
+                                "  <plugin:x index=\"0\" filePath=\"/p/S.so\" binData=\"" + std::string(600, 'A') + "\">\r\n"
+                                "    <f_parameters param0=\"0.5\" param1=\"1e-5\"/>\r\n  </plugin:x>\r\n</pluginData>\r\n";
+    std::vector<std::string> documents {
+        written,
+        "<a b='single' c=\"d\"/>",
+        "<a><!-- note --><b/>text<![CDATA[x]]></a>",
+        "<a b=\"&AMP;&#X41;&#0065;&unknown;\"/>",
+        "<a b=\"1\"c=\"2\"/>",
+        "<a></b>",
+        "<a b=\"x<y\"/>",
+        "",
+        "<a/>trailing",
+    };
+
+    // And many damaged copies of the written one.
+    std::mt19937 random(5);
+    for (int i = 0; i < 400; ++i)
+    {
+        auto damaged = written;
+        for (int edits = 1 + (int) (random() % 3); edits > 0; --edits)
+        {
+            const auto at = random() % damaged.size();
+            const char pool[] = "<>/\"'&;=: #x\n\0aZ9";
+            switch (random() % 3)
+            {
+            case 0: damaged[at] = pool[random() % (sizeof(pool) - 1)]; break;
+            case 1: damaged.erase(at, 1 + random() % 8); break;
+            default: damaged.insert(at, 1, pool[random() % (sizeof(pool) - 1)]); break;
+            }
+        }
+        documents.push_back(damaged);
+    }
+
+    int bothRead = 0;
+    for (const auto& text : documents)
+    {
+        const auto ours = readStateDocument(text.data(), text.size());
+        const auto theirs = readStateDocumentWithFramework(text.data(), text.size());
+        ASSERT_EQ(ours.has_value(), theirs.has_value()) << text;
+        if (ours.has_value())
+        {
+            EXPECT_TRUE(sameTree(*ours, *theirs)) << text;
+            ++bothRead;
+        }
+    }
+    EXPECT_GT(bothRead, 50);
+
+    // The raw base-64 value is read in place, without a copy.
+    const auto tree = readStateDocument(written.data(), written.size());
+    ASSERT_TRUE(tree.has_value());
+    const auto& binData = tree->children[1].attributes[2];
+    EXPECT_EQ(binData.name, "binData");
+    EXPECT_GE(binData.bytes(), written.data());
+    EXPECT_LT(binData.bytes(), written.data() + written.size());
+}
+
+TEST(StateEncoding, DeeplyNestedDocumentsAreRefusedInsteadOfExhaustingTheStack)
+{
+    std::string deep;
+    for (int i = 0; i < 200000; ++i)
+        deep += "<a>";
+    EXPECT_FALSE(readStateDocument(deep.data(), deep.size()).has_value());
 }
 
 //==================================================================================================

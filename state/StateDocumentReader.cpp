@@ -1,0 +1,334 @@
+#include "state/StateDocumentReader.h"
+
+#include <cstring>
+
+namespace
+{
+constexpr int maxDepth = 64;                // a state document is three levels deep
+constexpr size_t rawValueThreshold = 256;   // longer plain values are not copied
+
+bool isSpace(char c) noexcept
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+bool isNameStart(char c) noexcept
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':';
+}
+
+bool isNameChar(char c) noexcept
+{
+    return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
+}
+
+/** The plain form: anything outside it makes the reader give up and leave the text to the framework. */
+class PlainReader
+{
+public:
+    PlainReader(const char* text, size_t size) : p(text), end(text + size) {}
+
+    std::optional<DocumentElement> read()
+    {
+        skipSpace();
+        if (startsWith("<?xml"))
+        {
+            const auto* close = find("?>");
+            if (close == nullptr)
+                return std::nullopt;
+            p = close + 2;
+            skipSpace();
+        }
+
+        DocumentElement root;
+        if (!readElement(root, 0))
+            return std::nullopt;
+
+        skipSpace();
+        if (p != end)
+            return std::nullopt;
+        return root;
+    }
+
+private:
+    void skipSpace() noexcept
+    {
+        while (p < end && isSpace(*p))
+            ++p;
+    }
+
+    bool startsWith(const char* literal) const noexcept
+    {
+        const auto length = std::strlen(literal);
+        return (size_t) (end - p) >= length && std::memcmp(p, literal, length) == 0;
+    }
+
+    const char* find(const char* literal) const noexcept
+    {
+        const auto length = std::strlen(literal);
+        for (const char* at = p; (size_t) (end - at) >= length; ++at)
+            if (std::memcmp(at, literal, length) == 0)
+                return at;
+        return nullptr;
+    }
+
+    bool readName(juce::String& name)
+    {
+        if (p >= end || !isNameStart(*p))
+            return false;
+        const auto* start = p;
+        while (p < end && isNameChar(*p))
+            ++p;
+        name = juce::String(start, (size_t) (p - start));
+        return true;
+    }
+
+    bool readElement(DocumentElement& element, int depth)
+    {
+        if (depth > maxDepth || p >= end || *p != '<')
+            return false;
+        ++p;
+        if (!readName(element.name))
+            return false;
+
+        for (;;)
+        {
+            const auto* beforeSpace = p;
+            skipSpace();
+            if (p >= end)
+                return false;
+
+            if (*p == '/')
+            {
+                if (!startsWith("/>"))
+                    return false;
+                p += 2;
+                return true;
+            }
+
+            if (*p == '>')
+            {
+                ++p;
+                return readChildren(element, depth);
+            }
+
+            if (p == beforeSpace) // attributes are separated by white space
+                return false;
+
+            DocumentElement::Attribute attribute;
+            if (!readName(attribute.name))
+                return false;
+            skipSpace();
+            if (p >= end || *p != '=')
+                return false;
+            ++p;
+            skipSpace();
+            if (!readValue(attribute))
+                return false;
+            element.attributes.push_back(std::move(attribute));
+        }
+    }
+
+    bool readChildren(DocumentElement& element, int depth)
+    {
+        for (;;)
+        {
+            skipSpace();
+            if (startsWith("</"))
+            {
+                p += 2;
+                juce::String closing;
+                if (!readName(closing) || closing != element.name)
+                    return false;
+                skipSpace();
+                if (p >= end || *p != '>')
+                    return false;
+                ++p;
+                return true;
+            }
+
+            DocumentElement child;
+            if (!readElement(child, depth + 1))
+                return false;
+            element.children.push_back(std::move(child));
+        }
+    }
+
+    bool readValue(DocumentElement::Attribute& attribute)
+    {
+        if (p >= end || *p != '"')
+            return false;
+        ++p;
+        const auto* start = p;
+        bool plain = true;
+
+        while (p < end && *p != '"')
+        {
+            if (*p == '<')
+                return false;
+            if (*p == '&')
+                plain = false;
+            ++p;
+        }
+        if (p >= end)
+            return false;
+
+        const auto* stop = p++;
+        const auto length = (size_t) (stop - start);
+
+        if (plain)
+        {
+            if (length >= rawValueThreshold)
+            {
+                attribute.raw = start;
+                attribute.rawLength = length;
+            }
+            else
+            {
+                attribute.value = juce::String::fromUTF8(start, (int) length);
+            }
+            return true;
+        }
+
+        return unescape(start, stop, attribute.value);
+    }
+
+    static bool unescape(const char* from, const char* to, juce::String& result)
+    {
+        juce::MemoryOutputStream out;
+        while (from < to)
+        {
+            const auto* amp = static_cast<const char*>(std::memchr(from, '&', (size_t) (to - from)));
+            if (amp == nullptr)
+            {
+                out.write(from, (size_t) (to - from));
+                break;
+            }
+            out.write(from, (size_t) (amp - from));
+
+            const auto* semicolon = static_cast<const char*>(std::memchr(amp, ';', (size_t) (to - amp)));
+            if (semicolon == nullptr)
+                return false;
+            const auto entity = juce::String::fromUTF8(amp + 1, (int) (semicolon - amp - 1));
+
+            juce::juce_wchar character = 0;
+            if (entity == "amp")
+                character = '&';
+            else if (entity == "quot")
+                character = '"';
+            else if (entity == "apos")
+                character = '\'';
+            else if (entity == "lt")
+                character = '<';
+            else if (entity == "gt")
+                character = '>';
+            else if (!numericCharacter(entity, character))
+                return false;
+
+            char encoded[8] = {};
+            const auto length = juce::CharPointer_UTF8(encoded).getBytesRequiredFor(character);
+            juce::CharPointer_UTF8(encoded).write(character);
+            out.write(encoded, length);
+            from = semicolon + 1;
+        }
+
+        result = juce::String::fromUTF8(static_cast<const char*>(out.getData()), (int) out.getDataSize());
+        return true;
+    }
+
+    static bool numericCharacter(const juce::String& entity, juce::juce_wchar& character)
+    {
+        if (!entity.startsWithChar('#') || entity.length() < 2)
+            return false;
+
+        const bool hex = entity[1] == 'x';
+        const auto digits = entity.substring(hex ? 2 : 1);
+        if (digits.isEmpty() || digits.length() > (hex ? 6 : 7)
+            || !digits.containsOnly(hex ? "0123456789abcdefABCDEF" : "0123456789"))
+            return false;
+
+        const auto code = hex ? digits.getHexValue32() : digits.getIntValue();
+        if (code <= 0 || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff))
+            return false;
+
+        character = (juce::juce_wchar) code;
+        return true;
+    }
+
+    const char* p;
+    const char* end;
+};
+
+void convert(const juce::XmlElement& from, DocumentElement& to)
+{
+    to.name = from.getTagName();
+    for (int i = 0; i < from.getNumAttributes(); ++i)
+        to.attributes.push_back({ from.getAttributeName(i), from.getAttributeValue(i) });
+    for (auto* child : from.getChildIterator())
+    {
+        to.children.emplace_back();
+        convert(*child, to.children.back());
+    }
+}
+
+/** The deepest nesting of start tags, counted roughly (quotes ignored): a guard, not a parser. */
+int roughNestingDepth(const char* text, size_t size)
+{
+    int depth = 0, deepest = 0;
+    for (size_t i = 0; i + 1 < size; ++i)
+    {
+        if (text[i] == '<' && isNameStart(text[i + 1]))
+            deepest = std::max(deepest, ++depth);
+        else if ((text[i] == '<' && text[i + 1] == '/') || (text[i] == '/' && text[i + 1] == '>'))
+            depth = std::max(0, depth - 1);
+    }
+    return deepest;
+}
+} // namespace
+
+const DocumentElement* DocumentElement::firstChildNamed(const juce::String& childName) const noexcept
+{
+    for (const auto& child : children)
+        if (child.name == childName)
+            return &child;
+    return nullptr;
+}
+
+namespace
+{
+/** The text ends at its first zero byte, as a C string would. */
+size_t textLength(const char* text, size_t size)
+{
+    const auto* zero = static_cast<const char*>(std::memchr(text, 0, size));
+    return zero != nullptr ? (size_t) (zero - text) : size;
+}
+} // namespace
+
+std::optional<DocumentElement> readStateDocumentWithFramework(const char* text, size_t size)
+{
+    size = textLength(text, size);
+
+    // The framework's parser recurses once per level: a document nested deeper than any state
+    // document would be refused by it only after exhausting the stack.
+    if (roughNestingDepth(text, size) > maxDepth)
+        return std::nullopt;
+
+    auto root = juce::XmlDocument::parse(juce::String::fromUTF8(text, (int) size));
+    if (root == nullptr)
+        return std::nullopt;
+
+    DocumentElement converted;
+    convert(*root, converted);
+    return converted;
+}
+
+std::optional<DocumentElement> readStateDocument(const char* text, size_t size)
+{
+    size = textLength(text, size);
+
+    if (juce::CharPointer_UTF8::isValidString(text, (int) size))
+        if (auto plain = PlainReader(text, size).read())
+            return plain;
+
+    return readStateDocumentWithFramework(text, size);
+}
