@@ -18,6 +18,15 @@ namespace
 {
 using Processor = PluginContainerAudioProcessor;
 
+/**
+    Takes a plugin file away from its path while it may be loaded: renamed, not deleted (Windows
+    refuses to delete a loaded library, but lets it be renamed).
+*/
+void moveAway(const juce::String& path)
+{
+    ASSERT_TRUE(juce::File(path).moveFileTo(juce::File(path + ".away")));
+}
+
 constexpr Vst2::VstInt32 setUserDataOpcode = CCONST('P', 'S', 'u', 'd'); // PlainSynth's extra chunk bytes
 
 class CrashWatch : public ::testing::Test
@@ -330,7 +339,7 @@ TEST_F(CrashWatch, FailedReloadLeavesTheSlotEmptyMarkedAndKeepsItsSnapshot)
 
     makeCrash(*container, 0);
     tickWatchdog();
-    juce::File(path).deleteFile(); // the plugin file went away; the user declines to look for it
+    moveAway(path); // the plugin file went away; the user declines to look for it
     script.locateAnswer = LoadDialogs::LocateAnswer::no;
 
     const auto lines = linesOf([&] { container->recoverPlugin(0); });
@@ -418,7 +427,7 @@ TEST_F(CrashWatch, ContainerClosedDuringARecoveryDialogIsSkippedAndTheTickGoesOn
     ASSERT_TRUE(doomed->loadPlugin(0, path, {}));
     doomed->setOption(Processor::optionAutoCrashRecovery, true);
     makeCrash(*doomed, 0);
-    juce::File(path).deleteFile(); // the reload asks where the file went...
+    moveAway(path); // the reload asks where the file went...
 
     script.whileOpen = [&](const juce::String&) { doomed.reset(); }; // ...and the host closes it
 
@@ -443,7 +452,7 @@ TEST(CrashWatchDogLifetime, LastContainerClosedDuringARecoveryDialogEndsTheTick)
     ASSERT_TRUE(only->loadPlugin(0, path, {}));
     only->setOption(Processor::optionAutoCrashRecovery, true);
     makeCrash(*only, 0);
-    juce::File(path).deleteFile();
+    moveAway(path);
     script.whileOpen = [&](const juce::String&) { only.reset(); };
 
     watchdog->stopTimer();
