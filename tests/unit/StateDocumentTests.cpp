@@ -27,6 +27,13 @@ using Processor = PluginContainerAudioProcessor;
 
 constexpr Vst2::VstInt32 setUserDataOpcode = CCONST('P', 'S', 'u', 'd'); // PlainSynth's extra chunk bytes
 
+/** A block's bytes (the framework's own comparison of two empty blocks compares null pointers). */
+std::vector<unsigned char> bytesOf(const juce::MemoryBlock& block)
+{
+    const auto* data = static_cast<const unsigned char*>(block.getData());
+    return block.isEmpty() ? std::vector<unsigned char>() : std::vector<unsigned char>(data, data + block.getSize());
+}
+
 juce::String textOf(const juce::MemoryBlock& block)
 {
     return juce::String::fromUTF8(static_cast<const char*>(block.getData()), (int) block.getSize());
@@ -76,7 +83,7 @@ TEST(StateEncoding, BlocksEncodeAsTheFrameworksBase64FormAndDecodeBack)
 
         juce::MemoryBlock decoded;
         ASSERT_TRUE(memory_block_base64::decode(ours.toRawUTF8(), ours.getNumBytesAsUTF8(), decoded));
-        EXPECT_EQ(decoded, block) << size;
+        EXPECT_EQ(bytesOf(decoded), bytesOf(block)) << size;
     }
 }
 
@@ -89,7 +96,7 @@ TEST(StateEncoding, DecodingReadsDamagedTextAsTheFrameworkDoesButRefusesImpossib
         juce::MemoryBlock theirs, ours;
         theirs.fromBase64Encoding(text);
         ASSERT_TRUE(memory_block_base64::decode(text, std::strlen(text), ours)) << text;
-        EXPECT_EQ(ours, theirs) << text;
+        EXPECT_EQ(bytesOf(ours), bytesOf(theirs)) << text;
     }
 
     juce::MemoryBlock block("x", 1);
