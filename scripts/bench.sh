@@ -5,3 +5,8 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/scripts/install-deps.sh"
 PENDULUM_BUILD_TYPE=Release "$root/scripts/build.sh" "$root/build-release" -DPENDULUM_BUILD_TESTS=ON
 "$root/build-release/tools/pendulum-bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true "$@"
+
+# The plugin binary through the raw host: per-block cost against the synth hosted directly, with the
+# two interleaved so that both see the same machine; then crashes of the instrument in charge.
+"$root/build-release/tools/pendulum-binary-bench" --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
+    --benchmark_report_aggregates_only=true "$@"

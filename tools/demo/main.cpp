@@ -171,7 +171,7 @@ int main(int argc, char** argv)
     const auto folder = std::filesystem::u8path(options.outputFolder);
     std::error_code folderError;
     std::filesystem::create_directories(folder, folderError);
-    const auto outputPath = [&](const char* name) { return (folder / name).u8string(); };
+    const auto outputPath = [&](const char* name) { return (folder / name).generic_u8string(); };
 
     Outcome outcome;
     bool played = false;
