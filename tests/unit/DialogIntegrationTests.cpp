@@ -113,6 +113,14 @@ TEST(ShellStoredName, RestoresTheNamedPluginWithoutAskingAndFailsForAVanishedNam
     EXPECT_EQ(container.getLoadedPluginName(1), "<none>");
 }
 
+/** The message of a box drawn by JUCE: its accessible description is "<title>. <message>". */
+[[maybe_unused]] juce::String alertMessage(juce::AlertWindow& box)
+{
+    const auto prefix = box.getName() + ". ";
+    const auto description = box.getDescription();
+    return description.startsWith(prefix) ? description.substring(prefix.length()) : description;
+}
+
 #if defined(_WIN32)
 /**
     On Windows the "Error" box is the system's own message box, which runs its own loop outside
@@ -133,6 +141,7 @@ public:
     }
 
     bool sawErrorBox() const { return seen; }
+    juce::String message() const { return seen ? text : juce::String(); }
 
 private:
     void answer()
@@ -141,6 +150,10 @@ private:
         {
             if (auto* box = FindWindowW(L"#32770", L"Error"))
             {
+                // The message box's text is its static control with the id 0xffff.
+                wchar_t buffer[1024] = {};
+                GetDlgItemTextW(box, 0xffff, buffer, (int) std::size(buffer));
+                text = juce::String(buffer);
                 seen = true;
                 PostMessageW(box, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED), 0);
                 return;
@@ -152,6 +165,7 @@ private:
     const int buttonId;
     std::atomic<bool> stop { false };
     std::atomic<bool> seen { false };
+    juce::String text; // written before seen is set
     std::thread worker;
 };
 #else
@@ -162,6 +176,7 @@ public:
     explicit ErrorBoxAnswer(const juce::String& buttonText) : button(buttonText) {}
 
     bool sawErrorBox() const { return seen; }
+    juce::String message() const { return text; }
 
     ModalDriver::Step step()
     {
@@ -170,6 +185,7 @@ public:
             if (box == nullptr)
                 return false;
             seen = box->getName() == "Error" && box->getNumButtons() == 3;
+            text = alertMessage(*box);
             clickOrDismiss(modal, button);
             return true;
         };
@@ -178,6 +194,7 @@ public:
 private:
     juce::String button;
     bool seen = false;
+    juce::String text;
 };
 #endif
 
@@ -224,6 +241,7 @@ TEST(MissingPluginFile, YesOpensTheBrowserAndTheFileFoundThereIsLoaded)
     quiet.take();
 
     EXPECT_TRUE(errorBox.sawErrorBox());
+    EXPECT_EQ(errorBox.message(), moved + " does not exist. Locate manually?");
     EXPECT_TRUE(driver.ranAllSteps());
     EXPECT_TRUE(loaded);
     EXPECT_EQ(container.getLoadedPluginName(0), "PlainSynth");
@@ -259,6 +277,7 @@ TEST(SharedEffect, SecondSlotWithTheSameEffectShowsTheInfoBoxAndKeepsTheLoad)
     // The box was shown without waiting for it: both loads returned while it is still up.
     ASSERT_NE(info, nullptr);
     EXPECT_EQ(info->getName(), "Info");
+    EXPECT_EQ(alertMessage(*info), "effect == effect?|! WTF");
     EXPECT_NE(container.getPluginInstance(1), nullptr);
 
     juce::Component::SafePointer<juce::Component> box(info);
