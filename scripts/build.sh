@@ -3,6 +3,9 @@
 #   scripts/build.sh [build-dir] [extra cmake arguments...]
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+# ccache: paths inside the checkout hash as relative ones, so another clone of the project (CI's)
+# reuses what this one compiled.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$root}" CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
 build="${1:-$root/build}"
 shift || true
 

@@ -8,6 +8,9 @@
 # container that cannot save a readable document or play a block afterwards.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+# ccache: paths inside the checkout hash as relative ones, so another clone of the project (CI's)
+# reuses what this one compiled.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$root}" CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
 seconds="${1:-60}"
 build="$root/build-fuzz"
 

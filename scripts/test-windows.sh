@@ -11,6 +11,9 @@
 set -euo pipefail
 
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+# ccache: paths inside the checkout hash as relative ones, so another clone of the project (CI's)
+# reuses what this one compiled.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$repo}" CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
 build="${BUILD_DIR:-$repo/build-win}"
 build_type="${BUILD_TYPE:-Release}"
 juce_dir="${JUCE_DIR:-/usr/lib/x86_64-linux-gnu/cmake/JUCE-7.0.5}"
