@@ -87,12 +87,10 @@ FailoverRecord playInRealTime(rawhost::RawVstHost& host, const Phrase& phrase, c
     auto ioChangesSeen = ioChangesAtStart;
 
     RealTimePacer pacer(plan.sampleRate, plan.blockSize);
-    long long blockIndex = 0;
-    for (long long start = 0; start < plan.totalSamples; start += plan.blockSize, ++blockIndex)
+    for (long long start = 0; start < plan.totalSamples; start += plan.blockSize)
     {
         const auto frames = static_cast<int>(std::min<long long>(plan.blockSize, plan.totalSamples - start));
-        pacer.waitForBlock(blockIndex);
-        record.worstLagMs = std::max(record.worstLagMs, pacer.lagMs(blockIndex));
+        pacer.waitForNextBlock();
 
         auto messages = phrase.block(start, frames);
         if (plan.crashSample >= start && plan.crashSample < start + frames)
@@ -131,6 +129,7 @@ FailoverRecord playInRealTime(rawhost::RawVstHost& host, const Phrase& phrase, c
         if (observer.onBlock)
             observer.onBlock(record);
     }
+    record.lostMs = pacer.lostMs();
     log(record.renderedSamples(), "done; in charge: " + record.after.describe());
     return record;
 }

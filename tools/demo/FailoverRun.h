@@ -45,7 +45,7 @@ struct FailoverRecord
     long long switchSeenSample = -1; // the first block start after the host saw another instrument in charge
     InstrumentView before, after;
     std::vector<LogLine> log;
-    double worstLagMs = 0.0; // how far rendering fell behind the wall clock at worst
+    double lostMs = 0.0; // wall-clock time by which rendering fell behind real time (not caught up)
 
     long long renderedSamples() const { return static_cast<long long>(left.size()); }
 };

@@ -51,13 +51,12 @@ bool runEventLoopUntil(const std::function<bool()>& condition, std::chrono::mill
 }
 
 RealTimePacer::RealTimePacer(double sampleRate, int blockSize)
-    : start(Clock::now()), blockDuration(static_cast<double>(blockSize) / sampleRate)
+    : due(Clock::now()), blockDuration(static_cast<double>(blockSize) / sampleRate)
 {
 }
 
-void RealTimePacer::waitForBlock(long long index)
+void RealTimePacer::waitForNextBlock()
 {
-    const auto due = start + std::chrono::duration_cast<Clock::duration>(blockDuration * static_cast<double>(index));
     do
     {
         dispatchPendingMessages();
@@ -66,12 +65,15 @@ void RealTimePacer::waitForBlock(long long index)
             break;
         std::this_thread::sleep_for(left < kSliceLength ? left : Clock::duration(kSliceLength));
     } while (true);
-}
 
-double RealTimePacer::lagMs(long long blocksRendered) const
-{
-    const std::chrono::duration<double, std::milli> wall = Clock::now() - start;
-    return wall.count() - blockDuration.count() * 1000.0 * static_cast<double>(blocksRendered);
+    const auto now = Clock::now();
+    const std::chrono::duration<double> late = now - due;
+    if (late > blockDuration)
+    {
+        lost += late;
+        due = now;
+    }
+    due += std::chrono::duration_cast<Clock::duration>(blockDuration);
 }
 
 } // namespace pendulum::demo

@@ -21,25 +21,27 @@ void runEventLoop(std::chrono::milliseconds duration);
 bool runEventLoopUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
 
 /**
-    Keeps rendering at the pace of a sound card: block n is due at start + n * block duration, and
-    until then the host runs its event loop. Audio time and wall-clock time then stay within one
-    block of each other, which is what a timer-driven watchdog inside the plugin needs to behave
-    as it does in a DAW.
+    Keeps rendering at the pace of a sound card: each block is due one block duration after the one
+    before, and until then the host runs its event loop. A block that comes later than one block
+    duration after it was due (the machine was busy) starts a new schedule from then instead of being
+    caught up by rendering faster: at least as much wall-clock time passes as audio is rendered,
+    which is what a timer-driven watchdog inside the plugin needs to behave as it does in a DAW.
 */
 class RealTimePacer
 {
 public:
     RealTimePacer(double sampleRate, int blockSize);
 
-    /** Runs the event loop until block `index` is due. */
-    void waitForBlock(long long index);
+    /** Runs the event loop until the next block is due. */
+    void waitForNextBlock();
 
-    /** How far wall-clock time is ahead of the audio rendered so far, in milliseconds (>= 0 when late). */
-    double lagMs(long long blocksRendered) const;
+    /** The wall-clock time by which rendering fell behind and was not caught up, in milliseconds. */
+    double lostMs() const noexcept { return lost.count() * 1000.0; }
 
 private:
-    std::chrono::steady_clock::time_point start;
+    std::chrono::steady_clock::time_point due;
     std::chrono::duration<double> blockDuration;
+    std::chrono::duration<double> lost{ 0.0 };
 };
 
 } // namespace pendulum::demo
