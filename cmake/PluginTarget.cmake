@@ -86,6 +86,12 @@ endif()
 set_source_files_properties(${_wrapper_source} PROPERTIES COMPILE_DEFINITIONS "${_wrapper_defs}")
 
 target_sources(PluginPendulum_VST PRIVATE container/VstEntryPoint.cpp)
+
+# The version the host is told comes from the project's version, like the DLL's version resource.
+set_property(SOURCE container/VstIdentity.cpp container/VstEntryPoint.cpp APPEND PROPERTY COMPILE_DEFINITIONS
+    PENDULUM_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}
+    PENDULUM_VERSION_MINOR=${PROJECT_VERSION_MINOR}
+    PENDULUM_VERSION_PATCH=${PROJECT_VERSION_PATCH})
 set_target_properties(PluginPendulum_VST PROPERTIES PREFIX "")
 
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux")

@@ -8,7 +8,11 @@
 namespace pendulum::identity
 {
 constexpr Vst2::VstInt32 uniqueId = CCONST('P', 'n', 'd', 'm');
-constexpr Vst2::VstInt32 vendorVersion = 100; // 1.0.0 as major * 100 + minor * 10 + patch
+// The project's version (from the build), folded as major * 100 + minor * 10 + patch: 1.0.0 is 100.
+#if !defined(PENDULUM_VERSION_MAJOR)
+#error "PENDULUM_VERSION_MAJOR, _MINOR and _PATCH come from the build (cmake/PluginTarget.cmake)"
+#endif
+constexpr Vst2::VstInt32 vendorVersion = PENDULUM_VERSION_MAJOR * 100 + PENDULUM_VERSION_MINOR * 10 + PENDULUM_VERSION_PATCH;
 constexpr Vst2::VstInt32 vstVersion = 2400;
 constexpr int numOutputs = 2;
 constexpr Vst2::VstInt32 effectFlags = Vst2::effFlagsHasEditor | Vst2::effFlagsCanReplacing
