@@ -73,7 +73,9 @@ target_link_libraries(PluginPendulum
         juce::juce_recommended_lto_flags)
 
 # JUCE's own headers trip many GCC 12 warnings; keep our build output readable.
-target_compile_options(PluginPendulum PUBLIC -Wno-dangling-pointer)
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    target_compile_options(PluginPendulum PUBLIC -Wno-dangling-pointer)
+endif()
 
 # The wrapper's entry point is renamed so that ours (VstEntryPoint.cpp) can stand in front of it
 # and give the host the identity answers the wrapper would get wrong.
