@@ -8,5 +8,6 @@ PENDULUM_BUILD_TYPE=Release "$root/scripts/build.sh" "$root/build-release" -DPEN
 
 # The plugin binary through the raw host: per-block cost against the synth hosted directly, with the
 # two interleaved so that both see the same machine; then crashes of the instrument in charge.
-"$root/build-release/tools/pendulum-binary-bench" --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
+"$root/build-release/tools/pendulum-binary-bench" --benchmark_repetitions=9 --benchmark_min_time=0.2 \
+    --benchmark_enable_random_interleaving=true \
     --benchmark_report_aggregates_only=true "$@"
