@@ -93,8 +93,10 @@ void PluginContainerAudioProcessor::writeStateDocument(juce::MemoryBlock& destDa
 
     int children = 1;
 
-    for (auto& [slot, state] : blocks)
+    for (auto& entry : blocks)
     {
+        const auto slot = entry.slot;
+        auto& state = entry.state;
         auto& loader = *pluginLoaders[(size_t) slot];
         auto& instance = *loader.getPluginInstance();
         const auto numParameters = instance.getParameters().size();
