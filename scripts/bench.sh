@@ -11,3 +11,7 @@ PENDULUM_BUILD_TYPE=Release "$root/scripts/build.sh" "$root/build-release" -DPEN
 "$root/build-release/tools/pendulum-binary-bench" --benchmark_repetitions=9 --benchmark_min_time=0.2 \
     --benchmark_enable_random_interleaving=true \
     --benchmark_report_aggregates_only=true "$@"
+
+# The crash watch and the state document: one watchdog tick over 64 containers, save and restore of
+# 1 MiB and 16 MiB plugin states against the framework's own path, and the peak memory of a save.
+"$root/build-release/tools/pendulum-state-bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true "$@"
