@@ -77,6 +77,11 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
     target_compile_options(PluginPendulum PUBLIC -Wno-dangling-pointer)
 endif()
 
+# Coverage for the fuzz targets: the container's code and the framework compiled with it.
+if(PENDULUM_FUZZ)
+    target_compile_options(PluginPendulum PRIVATE -fsanitize=fuzzer-no-link)
+endif()
+
 # The wrapper's entry point is renamed so that ours (VstEntryPoint.cpp) can stand in front of it
 # and give the host the identity answers the wrapper would get wrong.
 set(_wrapper_source ${JUCE_MODULES_DIR}/juce_audio_plugin_client/juce_audio_plugin_client_VST2.cpp)
