@@ -1,6 +1,7 @@
 #include "state/StateDocumentReader.h"
 
 #include <cstring>
+#include <string>
 
 namespace
 {
@@ -296,6 +297,73 @@ const DocumentElement* DocumentElement::firstChildNamed(const juce::String& chil
 
 namespace
 {
+/** Length of the well-formed UTF-8 sequence at text (shortest form, no surrogates, at most U+10FFFF), or 0. */
+size_t utf8SequenceLength(const unsigned char* text, size_t available) noexcept
+{
+    const auto lead = text[0];
+    if (lead < 0x80)
+        return 1;
+
+    size_t length = 0;
+    unsigned minimum = 0;
+    unsigned code = 0;
+    if ((lead & 0xe0) == 0xc0) { length = 2; minimum = 0x80; code = lead & 0x1fu; }
+    else if ((lead & 0xf0) == 0xe0) { length = 3; minimum = 0x800; code = lead & 0x0fu; }
+    else if ((lead & 0xf8) == 0xf0) { length = 4; minimum = 0x10000; code = lead & 0x07u; }
+    else return 0;
+
+    if (length > available)
+        return 0;
+
+    for (size_t i = 1; i < length; ++i)
+    {
+        if ((text[i] & 0xc0) != 0x80)
+            return 0;
+        code = (code << 6) | (text[i] & 0x3fu);
+    }
+
+    if (code < minimum || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff))
+        return 0;
+    return length;
+}
+
+bool isWellFormedUtf8(const char* text, size_t size) noexcept
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+    for (size_t i = 0; i < size;)
+    {
+        const auto length = utf8SequenceLength(bytes + i, size - i);
+        if (length == 0)
+            return false;
+        i += length;
+    }
+    return true;
+}
+
+/**
+    The text with every byte that is not part of well-formed UTF-8 replaced by U+FFFD. The
+    framework's UTF-8 reading trusts its input and can step past the end of malformed text.
+*/
+std::string repairedUtf8(const char* text, size_t size)
+{
+    std::string repaired;
+    repaired.reserve(size + 16);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+    for (size_t i = 0; i < size;)
+    {
+        const auto length = utf8SequenceLength(bytes + i, size - i);
+        if (length == 0)
+        {
+            repaired += "\xEF\xBF\xBD";
+            ++i;
+            continue;
+        }
+        repaired.append(text + i, length);
+        i += length;
+    }
+    return repaired;
+}
+
 /** The text ends at its first zero byte, as a C string would. */
 size_t textLength(const char* text, size_t size)
 {
@@ -307,6 +375,14 @@ size_t textLength(const char* text, size_t size)
 std::optional<DocumentElement> readStateDocumentWithFramework(const char* text, size_t size)
 {
     size = textLength(text, size);
+
+    std::string repaired;
+    if (!isWellFormedUtf8(text, size))
+    {
+        repaired = repairedUtf8(text, size);
+        text = repaired.data();
+        size = repaired.size();
+    }
 
     // The framework's parser recurses once per level: a document nested deeper than any state
     // document would be refused by it only after exhausting the stack.
@@ -326,7 +402,7 @@ std::optional<DocumentElement> readStateDocument(const char* text, size_t size)
 {
     size = textLength(text, size);
 
-    if (juce::CharPointer_UTF8::isValidString(text, (int) size))
+    if (isWellFormedUtf8(text, size))
         if (auto plain = PlainReader(text, size).read())
             return plain;
 

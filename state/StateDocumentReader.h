@@ -38,7 +38,8 @@ struct DocumentElement
 };
 
 /**
-    Reads a state document from its UTF-8 text: size bytes, or up to the first zero byte.
+    Reads a state document from its UTF-8 text: size bytes, or up to the first zero byte. Bytes that
+    are not well-formed UTF-8 read as U+FFFD.
 
     Documents as the writer makes them, and any others in the same plain form (declaration,
     elements, double-quoted attributes, the five named and the numeric character references,

@@ -257,6 +257,20 @@ TEST(StateEncoding, TheDocumentReaderReadsWhatTheFrameworksParserReads)
     EXPECT_LT(binData.bytes(), written.data() + written.size());
 }
 
+TEST(StateEncoding, MalformedUtf8IsReadAsReplacementCharactersNotPastTheEnd)
+{
+    // Lead bytes of sequences longer than UTF-8 allows (found by the fuzzer): the framework's
+    // reader stepped past the end of such text.
+    std::string text = "<?xml version=\"1.0\" ";
+    text += std::string(60, '\xf9');
+    text += "?><a b=\"x\xc3\" c=\"\xe2\x82\"/>\xf9";
+    const auto tree = readStateDocument(text.data(), text.size());
+    ASSERT_TRUE(tree.has_value());
+    ASSERT_EQ(tree->attributes.size(), 2u);
+    EXPECT_EQ(tree->attributes[0].text(), juce::String::fromUTF8("x\xef\xbf\xbd"));
+    EXPECT_EQ(tree->attributes[1].text(), juce::String::fromUTF8("\xef\xbf\xbd\xef\xbf\xbd"));
+}
+
 TEST(StateEncoding, DeeplyNestedDocumentsAreRefusedInsteadOfExhaustingTheStack)
 {
     std::string deep;
