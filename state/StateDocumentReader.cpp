@@ -27,7 +27,10 @@ bool isNameChar(char c) noexcept
 class PlainReader
 {
 public:
-    PlainReader(const char* text, size_t size) : p(text), end(text + size) {}
+    PlainReader(const char* text, size_t size, bool keepRawValues)
+        : p(text), end(text + size), keepRaw(keepRawValues)
+    {
+    }
 
     std::optional<DocumentElement> read()
     {
@@ -179,7 +182,7 @@ private:
 
         if (plain)
         {
-            if (length >= rawValueThreshold)
+            if (keepRaw && length >= rawValueThreshold)
             {
                 attribute.raw = start;
                 attribute.rawLength = length;
@@ -258,6 +261,7 @@ private:
 
     const char* p;
     const char* end;
+    bool keepRaw;
 };
 
 void convert(const juce::XmlElement& from, DocumentElement& to)
@@ -403,8 +407,9 @@ std::optional<DocumentElement> readStateDocument(const char* text, size_t size)
     size = textLength(text, size);
 
     if (isWellFormedUtf8(text, size))
-        if (auto plain = PlainReader(text, size).read())
-            return plain;
+        return PlainReader(text, size, true).read();
 
-    return readStateDocumentWithFramework(text, size);
+    // Values of a repaired copy cannot stay in place: the copy goes when this returns.
+    const auto repaired = repairedUtf8(text, size);
+    return PlainReader(repaired.data(), repaired.size(), false).read();
 }

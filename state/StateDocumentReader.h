@@ -41,16 +41,17 @@ struct DocumentElement
     Reads a state document from its UTF-8 text: size bytes, or up to the first zero byte. Bytes that
     are not well-formed UTF-8 read as U+FFFD.
 
-    Documents as the writer makes them, and any others in the same plain form (declaration,
-    elements, double-quoted attributes, the five named and the numeric character references,
-    white space between elements), are read in one pass over the bytes, without copying a long
-    value. Anything else (comments, text, single quotes, a DOCTYPE...) is read by the framework's
-    XML parser, with the same result for everything both can read. Elements nested deeper than any
-    state document goes are refused, so that no document can exhaust the stack.
+    It reads the form the writer makes, with any layout of white space: the declaration, elements,
+    double-quoted attributes, the five named and the numeric character references, white space
+    between elements. That is every document a host hands back. Anything else (comments, text,
+    single quotes, a DOCTYPE...) is refused, and so are elements nested deeper than any state
+    document goes. The framework's own parser is not used for state documents: damaged text can
+    make it read past its end or loop for ever, and a host must never hang on a damaged project.
+    The reader reads in one pass over the bytes, without copying a long value.
 
-    Returns nothing when the text does not parse into a root element.
+    Returns nothing when the text is not such a document.
 */
 std::optional<DocumentElement> readStateDocument(const char* text, size_t size);
 
-/** The element tree the framework's parser makes of the text, in the same form (for comparisons). */
+/** The element tree the framework's parser makes of the text, in the same form (tests compare the two). */
 std::optional<DocumentElement> readStateDocumentWithFramework(const char* text, size_t size);
