@@ -1,10 +1,12 @@
 // libFuzzer target: state documents, damaged or hostile, given to a container as a host gives a
 // project's chunk. After every input the container must still save a document that parses, and
-// play a block. Dialogs are answered "cancel" at once (there is nobody to answer them).
+// play a block. Dialogs are answered "cancel" at once, or closed (there is nobody to answer them).
 #include "container/LoadDialogs.h"
 #include "container/PluginContainerAudioProcessor.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
+
+#include <X11/Xlib.h>
 
 #include <cmath>
 #include <cstdint>
@@ -22,9 +24,25 @@ public:
     void warnSharedEffect() override {}
 };
 
+/** Nobody sits at the fuzzer: every modal dialog (the plugin chooser of a shell file) is closed. */
+class DialogCloser : private juce::Timer
+{
+public:
+    DialogCloser() { startTimer(5); }
+    ~DialogCloser() override { stopTimer(); }
+
+private:
+    void timerCallback() override
+    {
+        if (auto* modal = juce::Component::getCurrentlyModalComponent())
+            modal->exitModalState(0);
+    }
+};
+
 struct Session
 {
     juce::ScopedJuceInitialiser_GUI juce; // this thread becomes the message thread
+    DialogCloser closer;
     std::unique_ptr<PluginContainerAudioProcessor> container;
 
     Session()
@@ -58,8 +76,17 @@ void checkStillUsable(PluginContainerAudioProcessor& container)
 }
 } // namespace
 
+// Like a real host, this one handles X errors itself: JUCE inside a plugin leaves that to the host,
+// and Xlib's default handler ends the process (a document that shows the console does so under a
+// display without a window manager, where an atom JUCE asks about does not exist).
+int ignoreXError(Display*, XErrorEvent*)
+{
+    return 0;
+}
+
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
+    XSetErrorHandler(ignoreXError);
     session = new Session(); // lives for the whole run
     return 0;
 }
