@@ -9,7 +9,7 @@
 #
 #   scripts/check-release.sh DIR LINUX_TEST_BUILD WINDOWS_TEST_BUILD
 #
-# The test trees provide the raw hosts (tools/pendulum-demo) and the project version their
+# The test trees provide the raw hosts (tools/pendulum-identity) and the project version their
 # configure read from CMakeLists.txt (PROJECT_VERSION).
 set -euo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -70,14 +70,14 @@ check_host_output() {
   fi
 }
 
-output="$("$linux_build/tools/pendulum-demo" "$so" 2>&1)" || fail "raw host exit status $? for $so"
+output="$("$linux_build/tools/pendulum-identity" "$so" 2>&1)" || fail "raw host exit status $? for $so"
 check_host_output "PluginPendulum.so" "$output"
 
 # The DLL under Wine, on a virtual display (JUCE opens its message window), in the Windows
 # lane's prefix.
 export WINEPREFIX="$windows_build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 output="$(xvfb-run -a -s "-screen 0 1280x1024x24" bash -c \
-  'wine "$1" "$2"; rc=$?; wineserver -w; exit $rc' _ "$windows_build/tools/pendulum-demo.exe" "$dll" 2>&1 |
+  'wine "$1" "$2"; rc=$?; wineserver -w; exit $rc' _ "$windows_build/tools/pendulum-identity.exe" "$dll" 2>&1 |
   tr -d '\r')" || fail "raw host under Wine exit status for $dll"
 check_host_output "PluginPendulum.dll (Wine)" "$output"
 
