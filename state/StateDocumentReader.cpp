@@ -264,31 +264,6 @@ private:
     bool keepRaw;
 };
 
-void convert(const juce::XmlElement& from, DocumentElement& to)
-{
-    to.name = from.getTagName();
-    for (int i = 0; i < from.getNumAttributes(); ++i)
-        to.attributes.push_back({ from.getAttributeName(i), from.getAttributeValue(i) });
-    for (auto* child : from.getChildIterator())
-    {
-        to.children.emplace_back();
-        convert(*child, to.children.back());
-    }
-}
-
-/** The deepest nesting of start tags, counted roughly (quotes ignored): a guard, not a parser. */
-int roughNestingDepth(const char* text, size_t size)
-{
-    int depth = 0, deepest = 0;
-    for (size_t i = 0; i + 1 < size; ++i)
-    {
-        if (text[i] == '<' && isNameStart(text[i + 1]))
-            deepest = std::max(deepest, ++depth);
-        else if ((text[i] == '<' && text[i + 1] == '/') || (text[i] == '/' && text[i + 1] == '>'))
-            depth = std::max(0, depth - 1);
-    }
-    return deepest;
-}
 } // namespace
 
 const DocumentElement* DocumentElement::firstChildNamed(const juce::String& childName) const noexcept
@@ -375,32 +350,6 @@ size_t textLength(const char* text, size_t size)
     return zero != nullptr ? (size_t) (zero - text) : size;
 }
 } // namespace
-
-std::optional<DocumentElement> readStateDocumentWithFramework(const char* text, size_t size)
-{
-    size = textLength(text, size);
-
-    std::string repaired;
-    if (!isWellFormedUtf8(text, size))
-    {
-        repaired = repairedUtf8(text, size);
-        text = repaired.data();
-        size = repaired.size();
-    }
-
-    // The framework's parser recurses once per level: a document nested deeper than any state
-    // document would be refused by it only after exhausting the stack.
-    if (roughNestingDepth(text, size) > maxDepth)
-        return std::nullopt;
-
-    auto root = juce::XmlDocument::parse(juce::String::fromUTF8(text, (int) size));
-    if (root == nullptr)
-        return std::nullopt;
-
-    DocumentElement converted;
-    convert(*root, converted);
-    return converted;
-}
 
 std::optional<DocumentElement> readStateDocument(const char* text, size_t size)
 {

@@ -52,6 +52,3 @@ struct DocumentElement
     Returns nothing when the text is not such a document.
 */
 std::optional<DocumentElement> readStateDocument(const char* text, size_t size);
-
-/** The element tree the framework's parser makes of the text, in the same form (tests compare the two). */
-std::optional<DocumentElement> readStateDocumentWithFramework(const char* text, size_t size);

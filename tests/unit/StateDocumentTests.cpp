@@ -196,6 +196,32 @@ TEST(StateEncoding, DocumentTextMatchesTheFrameworksWriterByteForByte)
     return ::testing::AssertionSuccess();
 }
 
+void convert(const juce::XmlElement& from, DocumentElement& to)
+{
+    to.name = from.getTagName();
+    for (int i = 0; i < from.getNumAttributes(); ++i)
+        to.attributes.push_back({ from.getAttributeName(i), from.getAttributeValue(i) });
+    for (auto* child : from.getChildIterator())
+    {
+        to.children.emplace_back();
+        convert(*child, to.children.back());
+    }
+}
+
+/** The tree the framework's parser makes of a text (ASCII here), up to its first zero byte. */
+std::optional<DocumentElement> readStateDocumentWithFramework(const char* text, size_t size)
+{
+    const auto* zero = static_cast<const char*>(std::memchr(text, 0, size));
+    const auto length = zero != nullptr ? (size_t) (zero - text) : size;
+    auto root = juce::XmlDocument::parse(juce::String::fromUTF8(text, (int) length));
+    if (root == nullptr)
+        return std::nullopt;
+
+    DocumentElement converted;
+    convert(*root, converted);
+    return converted;
+}
+
 /** Whatever our reader reads, the framework's parser reads as the same tree. */
 TEST(StateEncoding, TheDocumentReaderReadsWhatTheFrameworksParserReads)
 {
