@@ -99,6 +99,12 @@ public:
     /** Makes a loaded slot the active one; false (and nothing changes) for an empty slot. */
     bool setActivePlugin(int slot);
 
+    /**
+        Shows the slot's plugin's own editor in a native window of the container's (raises the
+        window if it is open already). Does nothing for an empty slot.
+    */
+    void openEditor(int slot);
+
     /** Replaces the dialogs through which loads ask the user (the system's dialogs by default). */
     void setLoadDialogs(std::shared_ptr<LoadDialogs> dialogs);
 

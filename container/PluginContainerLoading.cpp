@@ -294,3 +294,11 @@ bool PluginContainerAudioProcessor::setActivePlugin(int slot)
 
     return true;
 }
+
+void PluginContainerAudioProcessor::openEditor(int slot)
+{
+    logLine(":openEditor: " + juce::String(slot));
+
+    if (getPluginInstance(slot) == nullptr)
+        return;
+}
