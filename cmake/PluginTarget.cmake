@@ -52,6 +52,8 @@ target_sources(PluginPendulum PRIVATE
     hosting/ModalChoosers.cpp
     hosting/ModalWindowWithComboBoxOptionChooser.cpp
     hosting/LoaderGlobals.cpp
+    hosting/MyHostAudioProcessorEditor.cpp
+    hosting/eee34ty0w9845rgymsiufdgomiugdfi.cpp
     hosting/VSTP2PluginLoader.cpp
     state/MemoryBlockBase64.cpp
     state/ParameterValueText.cpp
@@ -62,6 +64,15 @@ target_sources(PluginPendulum PRIVATE
     ui/PluginContainerAudioProcessorEditor.cpp)
 
 target_include_directories(PluginPendulum PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+
+# The native windows that show hosted plugins' editors: Win32 dialogs, or X11 windows.
+if(WIN32)
+    target_sources(PluginPendulum PRIVATE platform/windows/EditorWindowWin32.cpp)
+else()
+    find_package(X11 REQUIRED)
+    target_sources(PluginPendulum PRIVATE platform/linux/EditorWindowX11.cpp)
+    target_link_libraries(PluginPendulum PRIVATE X11::X11)
+endif()
 
 target_link_libraries(PluginPendulum
     PRIVATE

@@ -1,4 +1,5 @@
 #include "container/PluginContainerAudioProcessor.h"
+#include "hosting/MyHostAudioProcessorEditor.h"
 
 #include "console/ConsoleGlobals.h"
 #include "container/LoadDialogs.h"

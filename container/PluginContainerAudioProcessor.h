@@ -13,6 +13,7 @@ class AudioProcessorState;
 struct DocumentElement;
 class GenericAudioPluginLoader;
 class LoadDialogs;
+class MyHostAudioProcessorEditor;
 
 /**
     The container: the audio processor that the host drives through the VST2 wrapper.
@@ -213,6 +214,8 @@ private:
     std::atomic<int> activePluginIndex { 0 };
     std::array<std::unique_ptr<GenericAudioPluginLoader>, numSlots> pluginLoaders;
     std::array<std::unique_ptr<AudioProcessorState>, numSlots> recoveryStates;
+    // Holders of the windows showing the hosted plugins' own editors; a slot's goes before its loader.
+    std::array<std::unique_ptr<MyHostAudioProcessorEditor>, numSlots> pluginEditors;
     std::array<std::unique_ptr<juce::AudioBuffer<float>>, numSlots> auxBuffers;
     std::array<std::atomic<bool>, numSlots> pluginCrashed { { false, false } };
     std::array<std::atomic<bool>, numOptions> options { { false, false, true, true } };

@@ -8,6 +8,7 @@
 #include "crashwatch/CrashWatchDog.h"
 #include "hosting/EffectHandle.h"
 #include "hosting/FileFromPath.h"
+#include "hosting/MyHostAudioProcessorEditor.h"
 #include "hosting/VSTP2PluginLoader.h"
 #include "ui/PluginContainerAudioProcessorEditor.h"
 
@@ -86,6 +87,9 @@ void PluginContainerAudioProcessor::unloadPlugin(int slot, bool keepRecoveryStat
             suspendProcessing(true);
 
         logLine(":unloading plugin in index " + juce::String(slot) + ".");
+
+        // The plugin's editor is closed while the plugin still exists.
+        pluginEditors[(size_t) slot].reset();
 
         // Taken out of the slot first, destroyed afterwards: no parameter call can still be in it.
         auto old = exchangeLoader(slot, nullptr);
@@ -299,6 +303,15 @@ void PluginContainerAudioProcessor::openEditor(int slot)
 {
     logLine(":openEditor: " + juce::String(slot));
 
-    if (getPluginInstance(slot) == nullptr)
+    auto* instance = getPluginInstance(slot);
+
+    if (instance == nullptr)
         return;
+
+    auto& holder = pluginEditors[(size_t) slot];
+
+    if (holder == nullptr)
+        holder = std::make_unique<MyHostAudioProcessorEditor>();
+
+    holder->showEditorFor(instance);
 }

@@ -1,6 +1,7 @@
 #include "support/ContainerTestAccess.h"
 
 #include "hosting/GenericAudioPluginLoader.h"
+#include "hosting/MyHostAudioProcessorEditor.h"
 
 namespace
 {
@@ -57,4 +58,10 @@ int PluginContainerTestAccess::auxSamples(const PluginContainerAudioProcessor& c
 {
     const auto& aux = container.auxBuffers[(size_t) slot];
     return aux != nullptr ? aux->getNumSamples() : 0;
+}
+
+MyHostAudioProcessorEditor* PluginContainerTestAccess::editorHolder(const PluginContainerAudioProcessor& container,
+                                                                    int slot)
+{
+    return container.pluginEditors[(size_t) slot].get();
 }

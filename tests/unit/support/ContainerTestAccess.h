@@ -4,6 +4,8 @@
 
 #include <memory>
 
+class MyHostAudioProcessorEditor;
+
 /**
     Fills a container's slots directly with in-process instances, the way a completed load leaves
     them (a loader owning the instance, and an auxiliary buffer for plugins with more than two
@@ -17,4 +19,6 @@ struct PluginContainerTestAccess
     static bool hasAuxBuffer(const PluginContainerAudioProcessor& container, int slot);
     static int auxChannels(const PluginContainerAudioProcessor& container, int slot);
     static int auxSamples(const PluginContainerAudioProcessor& container, int slot);
+    /** The slot's holder of its plugin's editor window, or null. */
+    static MyHostAudioProcessorEditor* editorHolder(const PluginContainerAudioProcessor& container, int slot);
 };

@@ -1,0 +1,260 @@
+// Hosted plugin editor windows on Linux: top-level X11 windows on a display connection of our
+// own, shared by all of them. The connection's events are read on the message thread through the
+// framework's event loop (the window manager's close button arrives as WM_DELETE_WINDOW), and the
+// idle timer is a framework timer, which also fires on the message thread.
+//
+// The plugin gets the window's id and creates its own child window in it, usually on a display
+// connection and event handling of its own; windows are server-wide, so that works across
+// connections as long as ours exists on the server before the id is handed out.
+#include "platform/EditorWindow.h"
+
+#include <juce_events/juce_events.h>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <memory>
+
+namespace pendulum::platform
+{
+namespace
+{
+// X11 has no windows of zero size; an empty client area becomes the smallest one.
+int windowExtent(int pixels) noexcept { return std::max(1, pixels); }
+
+class IdleTimer final : public juce::Timer
+{
+public:
+    explicit IdleTimer(const EditorWindowEvents& eventsToUse) : events(eventsToUse) {}
+    void timerCallback() override
+    {
+        if (events.timer != nullptr)
+            events.timer(events.owner);
+    }
+
+private:
+    EditorWindowEvents events;
+};
+
+struct EditorWindowRecord
+{
+    explicit EditorWindowRecord(const EditorWindowEvents& eventsToUse) : events(eventsToUse), idleTimer(eventsToUse) {}
+
+    EditorWindowEvents events;
+    IdleTimer idleTimer;
+};
+
+/** The display connection with the windows made on it; open while at least one window exists. */
+struct EditorDisplay
+{
+    Display* display = nullptr;
+    Atom wmProtocols = None;
+    Atom wmDeleteWindow = None;
+    Atom netWmName = None;
+    Atom utf8String = None;
+    std::map<Window, std::unique_ptr<EditorWindowRecord>> windows;
+};
+
+EditorDisplay& editorDisplay()
+{
+    static EditorDisplay shared;
+    return shared;
+}
+
+Window asWindow(EditorWindowHandle handle) noexcept { return (Window) reinterpret_cast<std::uintptr_t>(handle); }
+
+EditorWindowRecord* recordOf(EditorWindowHandle handle)
+{
+    auto& shared = editorDisplay();
+    const auto found = shared.windows.find(asWindow(handle));
+    return found != shared.windows.end() ? found->second.get() : nullptr;
+}
+
+void readDisplayEvents()
+{
+    auto& shared = editorDisplay();
+
+    while (shared.display != nullptr && XPending(shared.display) > 0)
+    {
+        XEvent event;
+        XNextEvent(shared.display, &event);
+
+        if (event.type != ClientMessage || event.xclient.message_type != shared.wmProtocols
+            || (Atom) event.xclient.data.l[0] != shared.wmDeleteWindow)
+            continue;
+
+        // The owner's handling usually destroys the window, and may close the display with the
+        // last one; the loop condition sees that.
+        if (auto* record = recordOf(reinterpret_cast<EditorWindowHandle>((std::uintptr_t) event.xclient.window)))
+        {
+            const auto events = record->events;
+            if (events.closeRequested != nullptr)
+                events.closeRequested(events.owner);
+        }
+    }
+}
+
+bool openDisplay()
+{
+    auto& shared = editorDisplay();
+
+    if (shared.display != nullptr)
+        return true;
+
+    shared.display = XOpenDisplay(nullptr);
+
+    if (shared.display == nullptr)
+        return false;
+
+    shared.wmProtocols = XInternAtom(shared.display, "WM_PROTOCOLS", False);
+    shared.wmDeleteWindow = XInternAtom(shared.display, "WM_DELETE_WINDOW", False);
+    shared.netWmName = XInternAtom(shared.display, "_NET_WM_NAME", False);
+    shared.utf8String = XInternAtom(shared.display, "UTF8_STRING", False);
+    juce::LinuxEventLoop::registerFdCallback(ConnectionNumber(shared.display), [](int) { readDisplayEvents(); });
+    return true;
+}
+
+void closeDisplayIfUnused()
+{
+    auto& shared = editorDisplay();
+
+    if (shared.display == nullptr || !shared.windows.empty())
+        return;
+
+    juce::LinuxEventLoop::unregisterFdCallback(ConnectionNumber(shared.display));
+    XCloseDisplay(shared.display);
+    shared.display = nullptr;
+}
+
+void setClientSize(Window window, int clientWidth, int clientHeight)
+{
+    auto* display = editorDisplay().display;
+    const auto width = windowExtent(clientWidth);
+    const auto height = windowExtent(clientHeight);
+    XResizeWindow(display, window, (unsigned) width, (unsigned) height);
+}
+} // namespace
+
+EditorWindowHandle createEditorWindow(const EditorDialogTemplate&, const EditorWindowEvents& events)
+{
+    if (!openDisplay())
+        return nullptr;
+
+    auto& shared = editorDisplay();
+    auto* display = shared.display;
+    const int screen = DefaultScreen(display);
+
+    XSetWindowAttributes attributes {};
+    attributes.background_pixel = BlackPixel(display, screen);
+    attributes.event_mask = StructureNotifyMask;
+    const Window window = XCreateWindow(display, RootWindow(display, screen), 0, 0, 100, 100, 0, CopyFromParent,
+                                        InputOutput, CopyFromParent, CWBackPixel | CWEventMask, &attributes);
+
+    Atom protocols[] = { shared.wmDeleteWindow };
+    XSetWMProtocols(display, window, protocols, 1);
+
+    // The plugin embeds into this window over its own connection: it must exist on the server
+    // before its id is handed out.
+    XSync(display, False);
+
+    shared.windows[window] = std::make_unique<EditorWindowRecord>(events);
+    return reinterpret_cast<EditorWindowHandle>((std::uintptr_t) window);
+}
+
+void showEditorWindow(EditorWindowHandle handle)
+{
+    if (recordOf(handle) == nullptr)
+        return;
+
+    auto* display = editorDisplay().display;
+    XMapRaised(display, asWindow(handle));
+    XSync(display, False);
+}
+
+void raiseEditorWindow(EditorWindowHandle handle)
+{
+    if (recordOf(handle) == nullptr)
+        return;
+
+    auto* display = editorDisplay().display;
+    XRaiseWindow(display, asWindow(handle));
+    XFlush(display);
+}
+
+void placeEditorWindow(EditorWindowHandle handle, int clientWidth, int clientHeight)
+{
+    if (recordOf(handle) == nullptr)
+        return;
+
+    auto* display = editorDisplay().display;
+    const auto window = asWindow(handle);
+
+    // Ask window managers to keep the position given (the top left corner of the screen).
+    XSizeHints hints {};
+    hints.flags = USPosition | PPosition;
+    hints.x = 0;
+    hints.y = 0;
+    XSetWMNormalHints(display, window, &hints);
+
+    XMoveWindow(display, window, 0, 0);
+    setClientSize(window, clientWidth, clientHeight);
+    XFlush(display);
+}
+
+void resizeEditorWindow(EditorWindowHandle handle, int clientWidth, int clientHeight)
+{
+    if (recordOf(handle) == nullptr)
+        return;
+
+    setClientSize(asWindow(handle), clientWidth, clientHeight);
+    XFlush(editorDisplay().display);
+}
+
+void startEditorTimer(EditorWindowHandle handle)
+{
+    if (auto* record = recordOf(handle))
+        record->idleTimer.startTimer(editorIdlePeriodMs);
+}
+
+void stopEditorTimer(EditorWindowHandle handle)
+{
+    if (auto* record = recordOf(handle))
+        record->idleTimer.stopTimer();
+}
+
+void setEditorWindowTitle(EditorWindowHandle handle, const char* utf8Title)
+{
+    if (recordOf(handle) == nullptr || utf8Title == nullptr)
+        return;
+
+    auto& shared = editorDisplay();
+    const auto window = asWindow(handle);
+    const auto length = (int) std::strlen(utf8Title);
+
+    // The UTF-8 name for current window managers, the old name property for the rest.
+    XChangeProperty(shared.display, window, shared.netWmName, shared.utf8String, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(utf8Title), length);
+    XChangeProperty(shared.display, window, XA_WM_NAME, shared.utf8String, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(utf8Title), length);
+    XFlush(shared.display);
+}
+
+void destroyEditorWindow(EditorWindowHandle handle)
+{
+    auto& shared = editorDisplay();
+    const auto found = shared.windows.find(asWindow(handle));
+
+    if (found == shared.windows.end())
+        return;
+
+    found->second->idleTimer.stopTimer();
+    XDestroyWindow(shared.display, found->first);
+    XSync(shared.display, False);
+    shared.windows.erase(found);
+    closeDisplayIfUnused();
+}
+} // namespace pendulum::platform

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <juce_graphics/juce_graphics.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+/**
+    What a test can see of a native top-level window from outside, the way a user or a window
+    manager sees it: an X11 Window id on Linux, an HWND on Windows.
+*/
+namespace native_window
+{
+struct Geometry
+{
+    int x = 0; // the window's top left corner on the screen (the outer frame's on Windows)
+    int y = 0;
+    int clientWidth = 0;
+    int clientHeight = 0;
+};
+
+bool exists(void* window);
+std::optional<Geometry> geometryOf(void* window);
+std::string titleOf(void* window);
+
+/** True if `upper` lies above `lower` in the stacking order of top-level windows. */
+bool isStackedAbove(void* upper, void* lower);
+
+/** Asks the window to close, as its frame's close button does (WM_CLOSE / WM_DELETE_WINDOW). */
+void requestClose(void* window);
+
+/** The pixels of the window's client area as they are on the screen now. */
+juce::Image captureClient(void* window);
+
+/** The screen's top left area, width x height, as it is now. */
+juce::Image captureScreen(int width, int height);
+} // namespace native_window
