@@ -3,6 +3,9 @@
 // framework's event loop (the window manager's close button arrives as WM_DELETE_WINDOW), and the
 // idle timer is a framework timer, which also fires on the message thread.
 //
+// Every change is synchronised with the server before returning, so other clients (the plugin's
+// own connection, a window manager, a test) see it at once.
+//
 // The plugin gets the window's id and creates its own child window in it, usually on a display
 // connection and event handling of its own; windows are server-wide, so that works across
 // connections as long as ours exists on the server before the id is handed out.
@@ -182,7 +185,7 @@ void raiseEditorWindow(EditorWindowHandle handle)
 
     auto* display = editorDisplay().display;
     XRaiseWindow(display, asWindow(handle));
-    XFlush(display);
+    XSync(display, False);
 }
 
 void placeEditorWindow(EditorWindowHandle handle, int clientWidth, int clientHeight)
@@ -202,7 +205,7 @@ void placeEditorWindow(EditorWindowHandle handle, int clientWidth, int clientHei
 
     XMoveWindow(display, window, 0, 0);
     setClientSize(window, clientWidth, clientHeight);
-    XFlush(display);
+    XSync(display, False);
 }
 
 void resizeEditorWindow(EditorWindowHandle handle, int clientWidth, int clientHeight)
@@ -211,7 +214,7 @@ void resizeEditorWindow(EditorWindowHandle handle, int clientWidth, int clientHe
         return;
 
     setClientSize(asWindow(handle), clientWidth, clientHeight);
-    XFlush(editorDisplay().display);
+    XSync(editorDisplay().display, False);
 }
 
 void startEditorTimer(EditorWindowHandle handle)
@@ -240,7 +243,7 @@ void setEditorWindowTitle(EditorWindowHandle handle, const char* utf8Title)
                     reinterpret_cast<const unsigned char*>(utf8Title), length);
     XChangeProperty(shared.display, window, XA_WM_NAME, shared.utf8String, 8, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(utf8Title), length);
-    XFlush(shared.display);
+    XSync(shared.display, False);
 }
 
 void destroyEditorWindow(EditorWindowHandle handle)

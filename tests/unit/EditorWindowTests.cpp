@@ -157,6 +157,7 @@ class EditorWindows : public ::testing::Test
 protected:
     void SetUp() override
     {
+        ASSERT_TRUE(native_window::connect());
         container = std::make_unique<PluginContainerAudioProcessor>();
         container->setLoadDialogs(std::make_unique<ScriptedLoadDialogs>(script));
         container->prepareToPlay(44100.0, 256);

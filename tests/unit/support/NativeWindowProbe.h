@@ -20,6 +20,13 @@ struct Geometry
     int clientHeight = 0;
 };
 
+/**
+    Makes the probe's own connection to the display server. Called before the windows under test
+    come and go: a bare X server resets itself whenever its last client leaves, and a connection
+    made during that reset is refused.
+*/
+bool connect();
+
 bool exists(void* window);
 std::optional<Geometry> geometryOf(void* window);
 std::string titleOf(void* window);

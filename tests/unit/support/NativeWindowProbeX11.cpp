@@ -63,6 +63,11 @@ juce::Image imageOfScreenArea(int x, int y, int width, int height)
 }
 } // namespace
 
+bool connect()
+{
+    return probeDisplay() != nullptr;
+}
+
 bool exists(void* window)
 {
     XSync(probeDisplay(), False);
