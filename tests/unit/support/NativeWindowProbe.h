@@ -31,6 +31,13 @@ bool exists(void* window);
 std::optional<Geometry> geometryOf(void* window);
 std::string titleOf(void* window);
 
+/**
+    The client size of a window sized to its frame alone (an empty client area): 0 x 0 where the
+    system allows it. Windows keeps a captioned window at least as wide as its title bar needs
+    (SM_CXMINTRACK); X11 has no windows of zero size, so there it is 1 x 1.
+*/
+Geometry frameOnlyClientSize(void* window);
+
 /** True if `upper` lies above `lower` in the stacking order of top-level windows. */
 bool isStackedAbove(void* upper, void* lower);
 

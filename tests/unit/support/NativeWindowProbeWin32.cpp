@@ -66,6 +66,15 @@ std::string titleOf(void* window)
     return title;
 }
 
+Geometry frameOnlyClientSize(void* window)
+{
+    RECT frame {};
+    AdjustWindowRectEx(&frame, (DWORD) GetWindowLongA(asHwnd(window), GWL_STYLE), FALSE,
+                       (DWORD) GetWindowLongA(asHwnd(window), GWL_EXSTYLE));
+    const int frameWidth = frame.right - frame.left;
+    return Geometry { 0, 0, std::max(0, GetSystemMetrics(SM_CXMINTRACK) - frameWidth), 0 };
+}
+
 bool isStackedAbove(void* upper, void* lower)
 {
     // Top-level windows from the top of the z-order down: whichever comes first lies above.
