@@ -62,9 +62,11 @@ void AudioPluginInstanceProgramComboBox::updateProgramSelection()
         if (current == getSelectedItemIndex())
             return;
 
-        setSelectedItemIndex(current, juce::dontSendNotification);
-        // A program renamed inside the plugin shows its new name once it is selected.
+        // A program renamed inside the plugin shows its new name once it is selected. The entry's
+        // text is renewed before the selection, which shows the entry's text as it is then; the
+        // other way round the combo box would show the old name and count nothing as selected.
         changeItemText(current + 1, entryText(current, *instance));
+        setSelectedItemIndex(current, juce::dontSendNotification);
         return;
     }
 
