@@ -14,6 +14,11 @@ PluginContainerAudioProcessorEditor::PluginContainerAudioProcessorEditor(PluginC
 
 PluginContainerAudioProcessorEditor::~PluginContainerAudioProcessorEditor() = default;
 
+void PluginContainerAudioProcessorEditor::paint(juce::Graphics& g)
+{
+    g.fillAll(juce::Colour(GUI::backgroundArgb));
+}
+
 template <typename Call>
 void PluginContainerAudioProcessorEditor::onMessageThread(Call&& call)
 {

@@ -33,6 +33,12 @@ public:
     /** Refills the program list of the slot, after a load into it. */
     void refreshProgramChooser(int slot);
 
+    /**
+        The panel covers the editor; the fill underneath keeps the editor's promise when a host
+        wrapper marks it opaque (the VST wrapper does).
+    */
+    void paint(juce::Graphics& g) override;
+
 private:
     /** Runs the call now on the message thread, or hands it over to it from any other thread. */
     template <typename Call>
