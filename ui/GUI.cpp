@@ -133,6 +133,12 @@ void GUI::styleChildren()
         text->setColour(juce::Label::textColourId, white);
     }
 
+    // The address ends in a line break, so the label wraps rather than squeezes it: narrower
+    // letters keep it on the one line the label has room for.
+    auto aboutFont = aboutLabel->getFont();
+    aboutFont.setHorizontalScale(0.8f);
+    aboutLabel->setFont(aboutFont);
+
     // Double-click edits the name; leaving the field keeps what was typed.
     styleLabel(*instanceName, juce::Justification::centred);
     instanceName->setEditable(false, true, false);
