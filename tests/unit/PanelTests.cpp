@@ -519,8 +519,13 @@ TEST_F(Panel, ConsoleToggleShowsAndHidesTheOneConsoleForEveryContainer)
     other.reset();
 }
 
-TEST_F(Panel, InstanceNameTypedIntoTheFieldRenamesTheContainer)
+class PanelInstanceName : public Panel, public ::testing::WithParamInterface<bool>
 {
+};
+
+TEST_P(PanelInstanceName, NameTypedIntoTheFieldRenamesTheContainer)
+{
+    const bool byReturnKey = GetParam();
     container->loadPlugin(0, FixtureFiles::path("PlainSynth"), {});
     mouseEnters(panel());
     auto& field = get<juce::Label>("instanceName");
@@ -533,10 +538,14 @@ TEST_F(Panel, InstanceNameTypedIntoTheFieldRenamesTheContainer)
     auto* typing = field.getCurrentTextEditor();
     ASSERT_NE(typing, nullptr);
     typing->setText("stage left", juce::dontSendNotification);
-    typing->keyPressed(juce::KeyPress(juce::KeyPress::returnKey));
+    if (byReturnKey)
+        typing->keyPressed(juce::KeyPress(juce::KeyPress::returnKey));
+    else
+        typing->giveAwayKeyboardFocus(); // leaving the field keeps what was typed
 
     EXPECT_TRUE(pumpUntil([&] { return container->getInstanceName() == "stage left"; })) << container->getInstanceName();
     EXPECT_EQ(field.getCurrentTextEditor(), nullptr);
+    EXPECT_EQ(field.getText(), "stage left");
     const auto lines = linesOf([&] { click(activeToggle(0)); });
     ASSERT_FALSE(lines.isEmpty());
     EXPECT_EQ(lines[0], "stage left:changing active plugin to index 0");
@@ -547,6 +556,9 @@ TEST_F(Panel, InstanceNameTypedIntoTheFieldRenamesTheContainer)
     EXPECT_EQ(field.getText(), "restored name");
     EXPECT_EQ(container->getInstanceName(), "restored name");
 }
+
+INSTANTIATE_TEST_SUITE_P(Panel, PanelInstanceName, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "ReturnKey" : "FocusLost"; });
 
 TEST_F(Panel, MouseEnteringThePanelBringsItInLineWithTheProcessor)
 {
