@@ -409,6 +409,21 @@ TEST_F(Panel, CancelledLoadLeavesTheSlotAsItWas)
     EXPECT_EQ(status(1).getText(), "Status: OK");
 }
 
+TEST_F(Panel, EditorClosedWhileTheFileDialogIsOpenIsNotTouchedAfterwards)
+{
+    // The host closes the plugin's window while "Load new" waits for the user.
+    script.fileToChoose = juce::File(FixtureFiles::path("PlainSynth"));
+    script.whileOpen = [&](const juce::String&) { editor.reset(); };
+
+    loadButton(0).triggerClick();
+    ASSERT_TRUE(pumpUntil([&] { return editor == nullptr; }));
+    pumpMessages();
+
+    EXPECT_EQ(script.asked, juce::StringArray { "choose" });
+    EXPECT_NE(container->getPluginInstance(0), nullptr) << "the load itself goes on for the container";
+    EXPECT_EQ(container->getActiveEditor(), nullptr);
+}
+
 TEST_F(Panel, EditOpensTheEditorOfItsOwnSlot)
 {
     container->loadPlugin(0, FixtureFiles::path("PlainSynth"), {});
