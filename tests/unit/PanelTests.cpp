@@ -502,7 +502,8 @@ TEST_P(PanelOption, ToggleSetsItsOptionBothWays)
 
 INSTANTIATE_TEST_SUITE_P(Panel, PanelOption,
                          ::testing::Values(std::make_pair(1, "autoCrashRecoveryB"), std::make_pair(2, "autoSwitchB"),
-                                           std::make_pair(3, "reloadCrashedPluginDataB")));
+                                           std::make_pair(3, "reloadCrashedPluginDataB")),
+                         [](const auto& info) { return std::string(info.param.second); });
 
 TEST_F(Panel, ConsoleToggleShowsAndHidesTheOneConsoleForEveryContainer)
 {
