@@ -61,6 +61,9 @@ target_sources(PluginPendulum PRIVATE
     state/StateDocumentWriter.cpp
     state/StateRestore.cpp
     state/XmlDocumentText.cpp
+    ui/AudioPluginInstanceProgramComboBox.cpp
+    ui/GUI.cpp
+    ui/GUIActions.cpp
     ui/PluginContainerAudioProcessorEditor.cpp)
 
 target_include_directories(PluginPendulum PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})

@@ -1,34 +1,47 @@
 #include "ui/PluginContainerAudioProcessorEditor.h"
 
 #include "container/PluginContainerAudioProcessor.h"
+#include "ui/GUI.h"
 
 PluginContainerAudioProcessorEditor::PluginContainerAudioProcessorEditor(PluginContainerAudioProcessor& processor)
-    : juce::AudioProcessorEditor(processor), container(processor)
+    : juce::AudioProcessorEditor(processor), panel(std::make_unique<GUI>())
 {
     setSize(editorWidth, editorHeight);
+    panel->setProcessor(&processor);
+    addAndMakeVisible(*panel);
+    panel->setTopLeftPosition(0, 0);
 }
 
 PluginContainerAudioProcessorEditor::~PluginContainerAudioProcessorEditor() = default;
 
-void PluginContainerAudioProcessorEditor::refreshPanel()
-{
-    shownInstanceName = container.getInstanceName();
-    repaint();
-}
-
-void PluginContainerAudioProcessorEditor::refreshProgramChooser(int)
-{
-    // The panel shows no program list yet; a load changes nothing else it shows.
-    repaint();
-}
-
 void PluginContainerAudioProcessorEditor::paint(juce::Graphics& g)
 {
-    g.fillAll(juce::Colour(0xFFD3D3D3));
-    g.setColour(juce::Colours::black);
-    g.setFont(18.0f);
-    g.drawText(container.getName(), getLocalBounds().removeFromTop(48), juce::Justification::centred);
-    g.setFont(14.0f);
-    g.drawText(shownInstanceName, getLocalBounds().withTrimmedTop(48).removeFromTop(24),
-               juce::Justification::centred);
+    g.fillAll(juce::Colour(GUI::backgroundArgb));
+}
+
+template <typename Call>
+void PluginContainerAudioProcessorEditor::onMessageThread(Call&& call)
+{
+    if (juce::MessageManager::existsAndIsCurrentThread())
+    {
+        call(*panel);
+        return;
+    }
+
+    juce::MessageManager::callAsync(
+        [editor = juce::Component::SafePointer<PluginContainerAudioProcessorEditor>(this), call]
+        {
+            if (editor != nullptr)
+                call(*editor->panel);
+        });
+}
+
+void PluginContainerAudioProcessorEditor::refreshPanel()
+{
+    onMessageThread([](GUI& gui) { gui.updateFromProcessor(); });
+}
+
+void PluginContainerAudioProcessorEditor::refreshProgramChooser(int slot)
+{
+    onMessageThread([slot](GUI& gui) { gui.refreshProgramChooser(slot); });
 }

@@ -4,11 +4,19 @@
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
+#include <memory>
+
+class GUI;
 class PluginContainerAudioProcessor;
 
 /**
-    The container's editor: a fixed 368 x 384 panel. For now it shows the product name and the
-    container's instance name; the control panel's columns are built on it.
+    The container's editor: a fixed 368 x 384 window onto the control panel (GUI). The panel is
+    384 x 600 and placed at (0, 0), so the editor shows its top-left part, where every control lies.
+
+    The processor asks the open editor to refresh after switches, crashes, recoveries and restores,
+    and to refill a slot's program list after a load. Those requests may come from a thread other
+    than the message thread (a host restoring a project on its own thread); they are then handed
+    over to the message thread and dropped if the editor has closed by the time they arrive.
 */
 class PluginContainerAudioProcessorEditor : public juce::AudioProcessorEditor, public KWDebugConsoleWriter
 {
@@ -19,17 +27,24 @@ public:
     explicit PluginContainerAudioProcessorEditor(PluginContainerAudioProcessor& processor);
     ~PluginContainerAudioProcessorEditor() override;
 
-    /** Re-reads everything the panel shows from the processor. */
+    /** Brings the whole panel in line with the processor. */
     void refreshPanel();
 
-    /** Re-reads the programs of the plugin in the slot, after a load into it. */
+    /** Refills the program list of the slot, after a load into it. */
     void refreshProgramChooser(int slot);
 
+    /**
+        The panel covers the editor; the fill underneath keeps the editor's promise when a host
+        wrapper marks it opaque (the VST wrapper does).
+    */
     void paint(juce::Graphics& g) override;
 
 private:
-    PluginContainerAudioProcessor& container;
-    juce::String shownInstanceName;
+    /** Runs the call now on the message thread, or hands it over to it from any other thread. */
+    template <typename Call>
+    void onMessageThread(Call&& call);
 
-    JUCE_DECLARE_NON_COPYABLE(PluginContainerAudioProcessorEditor)
+    std::unique_ptr<GUI> panel;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(PluginContainerAudioProcessorEditor)
 };

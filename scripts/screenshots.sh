@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Renders the control panel as the plugin's editor shows it, with fixture plugins loaded, into
+# docs/: empty (panel-empty.png), both slots loaded (panel-loaded.png), and slot 0 crashed after
+# the container switched to slot 1 (panel-crashed.png). The pictures come from the panel tests,
+# which paint the real editor and save it when PENDULUM_SCREENSHOT_DIR is set.
+#   scripts/screenshots.sh [build-dir]
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${1:-$root/build}"
+
+"$root/scripts/build.sh" "$build" >/dev/null
+cmake --build "$build" --target container_tests >/dev/null
+
+run=(env PENDULUM_SCREENSHOT_DIR="$root/docs" "$build/tests/unit/container_tests" --gtest_filter=Panel.Screenshots)
+if [ -z "${DISPLAY:-}" ]; then
+    run=(xvfb-run -a -s "-screen 0 1280x1024x24" "${run[@]}")
+fi
+"${run[@]}" >/dev/null
+
+for picture in panel-empty panel-loaded panel-crashed; do
+    test -s "$root/docs/$picture.png" || { echo "$picture.png was not written" >&2; exit 1; }
+    echo "docs/$picture.png"
+done

@@ -1,0 +1,731 @@
+// The container's editor and control panel, worked through its real controls: the children and
+// their look, every click, the instance name, the program choosers, the status lines painted
+// after a crash, and refreshes that the processor asks for from another thread.
+#include "console/ConsoleGlobals.h"
+#include "console/KWDebugConsoleWindow.h"
+#include "container/PluginContainerAudioProcessor.h"
+#include "support/ConsoleProbe.h"
+#include "support/ContainerTestAccess.h"
+#include "support/CrashSupport.h"
+#include "support/FakeInstrument.h"
+#include "support/FixtureFiles.h"
+#include "support/PanelProbe.h"
+#include "support/Screenshot.h"
+#include "support/ScriptedLoadDialogs.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace
+{
+using namespace panel_probe;
+using Processor = PluginContainerAudioProcessor;
+
+const juce::Colour background(GUI::backgroundArgb);
+const juce::Colour white(GUI::emptyStatusArgb);
+const juce::Colour red(GUI::crashedStatusArgb);
+const juce::Colour green(GUI::okStatusArgb);
+
+/** An in-process instrument with named programs that counts the program changes it is asked for. */
+class ProgramInstrument : public FakeInstrument
+{
+public:
+    explicit ProgramInstrument(juce::StringArray programNames, int initialProgram = 0)
+        : FakeInstrument(7, 2, 0), names(std::move(programNames)), program(initialProgram)
+    {
+    }
+
+    int getNumPrograms() override { return names.size(); }
+    int getCurrentProgram() override { return program; }
+    void setCurrentProgram(int index) override
+    {
+        ++setCalls;
+        lastSet = index;
+        program = index;
+    }
+    const juce::String getProgramName(int index) override { return names[index]; }
+
+    /** A change the plugin makes by itself (its own editor, a MIDI program change). */
+    void switchProgramItself(int index) { program = index; }
+    void renameProgram(int index, const juce::String& name) { names.set(index, name); }
+
+    int setCalls = 0;
+    int lastSet = -100;
+
+private:
+    juce::StringArray names;
+    int program;
+};
+
+class Panel : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        consoleEnabled = true; // the log lines are read back from the console window
+        container = makeContainer();
+        editor = openEditor(*container);
+    }
+
+    void TearDown() override
+    {
+        editor.reset();
+        container.reset();
+        consoleEnabled = false;
+    }
+
+    std::unique_ptr<Processor> makeContainer()
+    {
+        auto made = std::make_unique<Processor>();
+        made->setLoadDialogs(std::make_shared<ScriptedLoadDialogs>(script));
+        made->prepareToPlay(44100.0, 256);
+        return made;
+    }
+
+    GUI& panel() { return panelOf(*editor); }
+    template <typename T> T& get(const juce::String& name, int occurrence = 0) { return child<T>(panel(), name, occurrence); }
+
+    juce::Label& status(int slot) { return get<juce::Label>("loadedPlugin1", slot); }
+    juce::TextButton& loadButton(int slot) { return get<juce::TextButton>(slot == 0 ? "plugin1LoadUnload" : "plugin1LoadUnload2"); }
+    juce::TextButton& editButton(int slot) { return get<juce::TextButton>(slot == 0 ? "plugin1Edit" : "plugin1Edit2"); }
+    juce::ToggleButton& activeToggle(int slot) { return get<juce::ToggleButton>(slot == 0 ? "activatePlugin1" : "activatePlugin2"); }
+    juce::TextButton& unloadButton(int slot) { return get<juce::TextButton>(slot == 0 ? "pluginUnload0" : "pluginUnload1"); }
+    AudioPluginInstanceProgramComboBox& chooser(int slot) { return get<AudioPluginInstanceProgramComboBox>("new combo box", slot); }
+    juce::GroupComponent& frame(int slot) { return get<juce::GroupComponent>("new group", slot == 0 ? 1 : 0); }
+
+    /** The console lines printed by the call, without the ones before it. */
+    template <typename Call>
+    juce::StringArray linesOf(Call&& call)
+    {
+        const auto before = console_probe::lines().size();
+        call();
+        auto lines = console_probe::lines();
+        lines.removeRange(0, before);
+        return lines;
+    }
+
+    /** Clicks "Load new" of the slot, the file dialog answering with the fixture's file. */
+    void loadByClick(int slot, const juce::String& fixture)
+    {
+        script.fileToChoose = juce::File(FixtureFiles::path(fixture));
+        click(loadButton(slot));
+        ASSERT_NE(container->getPluginInstance(slot), nullptr) << fixture;
+    }
+
+    /** Puts an in-process instrument into the slot and refreshes the editor as a load does. */
+    ProgramInstrument& install(int slot, std::unique_ptr<ProgramInstrument> instrument)
+    {
+        auto& kept = *instrument;
+        PluginContainerTestAccess::install(*container, slot, std::move(instrument));
+        editor->refreshProgramChooser(slot);
+        editor->refreshPanel();
+        return kept;
+    }
+
+    static juce::StringArray itemsOf(juce::ComboBox& box)
+    {
+        juce::StringArray items;
+        for (int i = 0; i < box.getNumItems(); ++i)
+            items.add(juce::String(box.getItemId(i)) + "=" + box.getItemText(i));
+        return items;
+    }
+
+    DialogScript script;
+    std::unique_ptr<Processor> container;
+    EditorPtr editor;
+};
+
+//==================================================================================================
+// The children, their texts, places and look.
+
+struct ChildRow
+{
+    const char* kind; // group, text, toggle, label, chooser
+    const char* name;
+    int occurrence;
+    const char* text;
+    juce::Rectangle<int> bounds;
+};
+
+juce::String shownText(juce::Component& component)
+{
+    if (auto* group = dynamic_cast<juce::GroupComponent*>(&component))
+        return group->getText();
+    if (auto* button = dynamic_cast<juce::Button*>(&component))
+        return button->getButtonText();
+    if (auto* label = dynamic_cast<juce::Label*>(&component))
+        return label->getText();
+    if (auto* box = dynamic_cast<juce::ComboBox*>(&component))
+        return box->getText();
+    return "?";
+}
+
+juce::String kindOf(juce::Component& component)
+{
+    if (dynamic_cast<juce::GroupComponent*>(&component) != nullptr)
+        return "group";
+    if (dynamic_cast<juce::ToggleButton*>(&component) != nullptr)
+        return "toggle";
+    if (dynamic_cast<juce::TextButton*>(&component) != nullptr)
+        return "text";
+    if (dynamic_cast<juce::Label*>(&component) != nullptr)
+        return "label";
+    if (dynamic_cast<AudioPluginInstanceProgramComboBox*>(&component) != nullptr)
+        return "chooser";
+    return "?";
+}
+
+TEST(PanelChildren, EveryChildInCreationOrderWithItsNameTextAndBounds)
+{
+    const auto about = GUI::aboutText();
+    const ChildRow table[] = {
+        { "group", "new group", 0, "group", { 184, 64, 184, 200 } },
+        { "group", "new group", 1, "group", { 0, 64, 184, 200 } },
+        { "text", "plugin1LoadUnload", 0, "Load new", { 16, 112, 150, 24 } },
+        { "label", "loadedPlugin1", 0, "Plugin1: <none>", { 16, 80, 150, 24 } },
+        { "text", "plugin1Edit", 0, "Edit", { 16, 160, 150, 24 } },
+        { "toggle", "activatePlugin1", 0, "Active", { 16, 232, 64, 24 } },
+        { "text", "plugin1LoadUnload2", 0, "Load new", { 200, 112, 150, 24 } },
+        { "label", "loadedPlugin1", 1, "Plugin2: <none>", { 210, 80, 150, 24 } },
+        { "text", "plugin1Edit2", 0, "Edit", { 200, 160, 150, 24 } },
+        { "toggle", "activatePlugin2", 0, "Active", { 200, 232, 64, 24 } },
+        { "group", "new group", 2, "options", { 0, 264, 368, 120 } },
+        { "toggle", "consoleB", 0, "Console ( global )", { 16, 280, 136, 24 } },
+        { "toggle", "autoSwitchB", 0, "Auto-switch plugin", { 16, 328, 160, 24 } },
+        { "toggle", "autoCrashRecoveryB", 0, "Auto crash recovery", { 16, 304, 160, 24 } },
+        { "toggle", "reloadCrashedPluginDataB", 0, "Reload crashed plugin data", { 16, 352, 192, 24 } },
+        { "group", "new group", 3, "Instance name", { 0, 0, 368, 61 } },
+        { "chooser", "new combo box", 0, "", { 16, 200, 150, 24 } },
+        { "chooser", "new combo box", 1, "", { 200, 200, 150, 24 } },
+        { "label", "new label", 0, "Plugin Pendulum v" JucePlugin_VersionString, { 208, 280, 136, 24 } },
+        { "label", "new label", 1, JucePlugin_ManufacturerWebsite "\n", { 184, 304, 190, 24 } },
+        { "label", "instanceName", 0, "Instance name", { 16, 24, 336, 24 } },
+        { "text", "pluginUnload0", 0, "Unload", { 96, 232, 72, 24 } },
+        { "text", "pluginUnload1", 0, "Unload", { 280, 232, 72, 24 } },
+    };
+
+    GUI gui;
+    ASSERT_EQ(gui.getNumChildComponents(), (int) std::size(table));
+    EXPECT_EQ(gui.getBounds(), juce::Rectangle<int>(0, 0, 384, 600));
+
+    for (int i = 0; i < (int) std::size(table); ++i)
+    {
+        const auto& row = table[i];
+        auto& component = *gui.getChildComponent(i);
+        SCOPED_TRACE(juce::String(i) + " " + row.name);
+        EXPECT_EQ(component.getName(), row.name);
+        EXPECT_EQ(&component, &child<juce::Component>(gui, row.name, row.occurrence));
+        EXPECT_EQ(kindOf(component), row.kind);
+        EXPECT_EQ(shownText(component), row.text);
+        EXPECT_EQ(component.getBounds(), row.bounds);
+        EXPECT_TRUE(component.isVisible());
+    }
+
+    // The about text is the address the host gets as the vendor string.
+    EXPECT_EQ(about, juce::String(JucePlugin_Manufacturer) + "\n");
+}
+
+TEST(PanelChildren, LookOfTheChildren)
+{
+    GUI gui;
+
+    for (int group = 0; group < 4; ++group)
+    {
+        auto& frame = child<juce::GroupComponent>(gui, "new group", group);
+        EXPECT_EQ(frame.findColour(juce::GroupComponent::outlineColourId), white) << group;
+        EXPECT_EQ(frame.findColour(juce::GroupComponent::textColourId), white) << group;
+    }
+
+    for (auto name : { "plugin1LoadUnload", "plugin1Edit", "plugin1LoadUnload2", "plugin1Edit2", "pluginUnload0", "pluginUnload1" })
+    {
+        auto& button = child<juce::TextButton>(gui, name);
+        EXPECT_EQ(button.findColour(juce::TextButton::buttonColourId), white) << name;
+        EXPECT_TRUE(button.getTooltip().isEmpty()) << name;
+        // The caption must be readable on the white button.
+        EXPECT_NE(button.findColour(juce::TextButton::textColourOffId), white) << name;
+    }
+
+    for (auto name : { "activatePlugin1", "activatePlugin2", "consoleB", "autoSwitchB", "autoCrashRecoveryB", "reloadCrashedPluginDataB" })
+        EXPECT_EQ(child<juce::ToggleButton>(gui, name).findColour(juce::ToggleButton::textColourId), white) << name;
+
+    struct LabelRow { const char* name; int occurrence; juce::Justification justification; };
+    for (const auto& row : { LabelRow { "loadedPlugin1", 0, juce::Justification::centred },
+                             LabelRow { "loadedPlugin1", 1, juce::Justification::centred },
+                             LabelRow { "new label", 0, juce::Justification::centredLeft },
+                             LabelRow { "new label", 1, juce::Justification::centredLeft },
+                             LabelRow { "instanceName", 0, juce::Justification::centred } })
+    {
+        auto& label = child<juce::Label>(gui, row.name, row.occurrence);
+        SCOPED_TRACE(juce::String(row.name) + " " + juce::String(row.occurrence));
+        EXPECT_EQ(label.getFont().getHeight(), 15.0f);
+        EXPECT_FALSE(label.getFont().isBold());
+        EXPECT_EQ(label.getJustificationType(), row.justification);
+        EXPECT_EQ(label.findColour(juce::Label::textWhenEditingColourId), juce::Colour(0xFF000000));
+        EXPECT_EQ(label.findColour(juce::Label::backgroundWhenEditingColourId), juce::Colour(0x00000000));
+        EXPECT_FALSE(label.isEditableOnSingleClick());
+        if (juce::String(row.name) != "instanceName")
+        {
+            EXPECT_FALSE(label.isEditableOnDoubleClick());
+            EXPECT_EQ(label.findColour(juce::Label::textColourId), white);
+        }
+    }
+
+    auto& name = child<juce::Label>(gui, "instanceName");
+    EXPECT_TRUE(name.isEditableOnDoubleClick());
+    EXPECT_FALSE(name.doesLossOfFocusDiscardChanges());
+    EXPECT_EQ(name.findColour(juce::Label::backgroundColourId), white);
+    EXPECT_NE(name.findColour(juce::Label::textColourId), white); // readable on its white field
+
+    for (int slot = 0; slot < 2; ++slot)
+    {
+        auto& box = child<AudioPluginInstanceProgramComboBox>(gui, "new combo box", slot);
+        EXPECT_FALSE(box.isTextEditable());
+        EXPECT_EQ(box.getJustificationType(), juce::Justification::centredLeft);
+        EXPECT_EQ(box.getTextWhenNothingSelected(), "");
+        EXPECT_EQ(box.getTextWhenNoChoicesAvailable(), "(no choices)");
+        EXPECT_TRUE(box.isEnabled()); // enabled until the first refresh
+    }
+}
+
+TEST_F(Panel, EditorShowsTheTopLeftOfThePanelAndEveryControlLiesInIt)
+{
+    EXPECT_EQ(editor->getWidth(), 368);
+    EXPECT_EQ(editor->getHeight(), 384);
+    EXPECT_EQ(panel().getBounds(), juce::Rectangle<int>(0, 0, 384, 600));
+
+    const juce::Rectangle<int> shown(0, 0, 368, 384);
+    for (auto* control : panel().getChildren())
+    {
+        auto bounds = control->getBounds();
+        if (control == &get<juce::Label>("new label", 1)) // the about text runs 6 pixels past the edge
+            bounds.setWidth(bounds.getWidth() - 6);
+        EXPECT_TRUE(shown.contains(bounds)) << control->getName();
+    }
+}
+
+//==================================================================================================
+// The empty panel and the status lines.
+
+TEST_F(Panel, EmptyContainerShowsEmptySlotsAndSlotZeroActive)
+{
+    const auto image = paint(*editor);
+
+    for (int slot = 0; slot < 2; ++slot)
+    {
+        SCOPED_TRACE(slot);
+        EXPECT_EQ(status(slot).getText(), "Status: empty");
+        EXPECT_EQ(status(slot).findColour(juce::Label::textColourId), white);
+        EXPECT_EQ(editButton(slot).getButtonText(), "Edit");
+        EXPECT_EQ(frame(slot).getText(), "<none>");
+        EXPECT_FALSE(editButton(slot).isEnabled());
+        EXPECT_FALSE(activeToggle(slot).isEnabled());
+        EXPECT_FALSE(unloadButton(slot).isEnabled());
+        EXPECT_TRUE(loadButton(slot).isEnabled());
+        EXPECT_FALSE(chooser(slot).isEnabled());
+        EXPECT_EQ(chooser(slot).getNumItems(), 0);
+        EXPECT_EQ(chooser(slot).getTextWhenNoChoicesAvailable(), "(no programs)");
+    }
+
+    EXPECT_TRUE(activeToggle(0).getToggleState());
+    EXPECT_FALSE(activeToggle(1).getToggleState());
+    EXPECT_EQ(get<juce::Label>("instanceName").getText(), "default instance");
+
+    // Dark grey where no control lies.
+    ASSERT_EQ(image.getWidth(), 368);
+    EXPECT_EQ(image.getPixelAt(4, 62), background);
+    EXPECT_EQ(image.getPixelAt(176, 250), juce::Colour(0xFF333333)) << "between the columns' controls";
+}
+
+TEST_F(Panel, CrashOfASlotShowsCrashedInRedAndRecoverAtTheNextPaint)
+{
+    container->loadPlugin(0, FixtureFiles::path("PlainSynth"), {});
+    container->loadPlugin(1, FixtureFiles::path("CrashPlainSynth"), {});
+    paint(*editor);
+    EXPECT_EQ(status(1).getText(), "Status: OK");
+    EXPECT_EQ(status(1).findColour(juce::Label::textColourId), green);
+
+    makeCrash(*container, 1);
+    tickWatchdog();
+    ASSERT_TRUE(container->isPluginCrashed(1));
+    paint(*editor);
+
+    EXPECT_EQ(status(1).getText(), "Status: CRASHED");
+    EXPECT_EQ(status(1).findColour(juce::Label::textColourId), red);
+    EXPECT_EQ(editButton(1).getButtonText(), "Recover");
+    EXPECT_EQ(status(0).getText(), "Status: OK");
+    EXPECT_EQ(status(0).findColour(juce::Label::textColourId), green);
+    EXPECT_EQ(editButton(0).getButtonText(), "Edit");
+
+    // "Recover" reloads the plugin instead of opening its editor.
+    const auto lines = linesOf([&] { click(editButton(1)); });
+    EXPECT_TRUE(lines.contains("Recovering plugin at index 1 in instance with name default instance.")) << lines.joinIntoString("\n");
+    EXPECT_FALSE(lines.joinIntoString("\n").contains("openEditor")) << lines.joinIntoString("\n");
+    EXPECT_FALSE(container->isPluginCrashed(1));
+    ASSERT_NE(container->getPluginInstance(1), nullptr);
+
+    paint(*editor);
+    EXPECT_EQ(status(1).getText(), "Status: OK");
+    EXPECT_EQ(editButton(1).getButtonText(), "Edit");
+}
+
+//==================================================================================================
+// Clicks.
+
+TEST_F(Panel, LoadNewAsksForTheFileAndShowsThePluginWithItsPrograms)
+{
+    loadByClick(0, "PlainSynth");
+
+    EXPECT_EQ(script.asked, juce::StringArray { "choose" });
+    EXPECT_EQ(container->getLoadedPluginName(0), "PlainSynth");
+    EXPECT_EQ(frame(0).getText(), "PlainSynth");
+    EXPECT_EQ(frame(1).getText(), "<none>");
+    EXPECT_TRUE(editButton(0).isEnabled());
+    EXPECT_TRUE(activeToggle(0).isEnabled());
+    EXPECT_TRUE(unloadButton(0).isEnabled());
+    EXPECT_FALSE(unloadButton(1).isEnabled());
+
+    EXPECT_TRUE(chooser(0).isEnabled());
+    EXPECT_EQ(itemsOf(chooser(0)), (juce::StringArray { "1=0:Init", "2=1:Bright", "3=2:Soft" }));
+    EXPECT_EQ(chooser(0).getSelectedItemIndex(), container->getPluginInstance(0)->getCurrentProgram());
+    EXPECT_FALSE(chooser(1).isEnabled());
+
+    paint(*editor);
+    EXPECT_EQ(status(0).getText(), "Status: OK");
+    EXPECT_EQ(status(0).findColour(juce::Label::textColourId), green);
+}
+
+TEST_F(Panel, CancelledLoadLeavesTheSlotAsItWas)
+{
+    loadByClick(1, "PlainSynth");
+    auto* before = container->getPluginInstance(1);
+
+    script.fileToChoose = juce::File(); // the user cancels the dialog
+    click(loadButton(1));
+
+    EXPECT_EQ(container->getPluginInstance(1), before);
+    EXPECT_EQ(frame(1).getText(), "PlainSynth");
+    paint(*editor);
+    EXPECT_EQ(status(1).getText(), "Status: OK");
+}
+
+TEST_F(Panel, EditorClosedWhileTheFileDialogIsOpenIsNotTouchedAfterwards)
+{
+    // The host closes the plugin's window while "Load new" waits for the user.
+    script.fileToChoose = juce::File(FixtureFiles::path("PlainSynth"));
+    script.whileOpen = [&](const juce::String&) { editor.reset(); };
+
+    loadButton(0).triggerClick();
+    ASSERT_TRUE(pumpUntil([&] { return editor == nullptr; }));
+    pumpMessages();
+
+    EXPECT_EQ(script.asked, juce::StringArray { "choose" });
+    EXPECT_NE(container->getPluginInstance(0), nullptr) << "the load itself goes on for the container";
+    EXPECT_EQ(container->getActiveEditor(), nullptr);
+}
+
+TEST_F(Panel, EditOpensTheEditorOfItsOwnSlot)
+{
+    container->loadPlugin(0, FixtureFiles::path("PlainSynth"), {});
+    container->loadPlugin(1, FixtureFiles::path("MonoSynth"), {});
+    mouseEnters(panel());
+
+    for (int slot : { 1, 0 })
+    {
+        const auto lines = linesOf([&] { click(editButton(slot)); });
+        EXPECT_EQ(lines, juce::StringArray { "default instance:openEditor: " + juce::String(slot) });
+    }
+}
+
+TEST_F(Panel, ActiveTogglesSwitchAndTheActiveSlotStaysOnWhenClickedAgain)
+{
+    container->loadPlugin(0, FixtureFiles::path("PlainSynth"), {});
+    container->loadPlugin(1, FixtureFiles::path("MonoSynth"), {});
+    editor->refreshPanel();
+
+    click(activeToggle(1));
+    EXPECT_EQ(container->getActivePluginIndex(), 1);
+    EXPECT_TRUE(activeToggle(1).getToggleState());
+    EXPECT_FALSE(activeToggle(0).getToggleState());
+
+    // The toggle flips itself off; the slot stays active and the refresh turns it on again.
+    click(activeToggle(1));
+    EXPECT_EQ(container->getActivePluginIndex(), 1);
+    EXPECT_TRUE(activeToggle(1).getToggleState());
+    EXPECT_FALSE(activeToggle(0).getToggleState());
+
+    click(activeToggle(0));
+    EXPECT_EQ(container->getActivePluginIndex(), 0);
+    EXPECT_TRUE(activeToggle(0).getToggleState());
+    EXPECT_FALSE(activeToggle(1).getToggleState());
+}
+
+TEST_F(Panel, UnloadEmptiesTheSlotAndDisablesItsControls)
+{
+    loadByClick(1, "PlainSynth");
+    ASSERT_TRUE(chooser(1).isEnabled());
+
+    click(unloadButton(1));
+
+    EXPECT_EQ(container->getPluginInstance(1), nullptr);
+    EXPECT_EQ(frame(1).getText(), "<none>");
+    EXPECT_FALSE(editButton(1).isEnabled());
+    EXPECT_FALSE(activeToggle(1).isEnabled());
+    EXPECT_FALSE(unloadButton(1).isEnabled());
+    EXPECT_FALSE(chooser(1).isEnabled());
+    EXPECT_EQ(chooser(1).getNumItems(), 0);
+    EXPECT_EQ(chooser(1).getTextWhenNoChoicesAvailable(), "(no programs)");
+    paint(*editor);
+    EXPECT_EQ(status(1).getText(), "Status: empty");
+    EXPECT_EQ(status(1).findColour(juce::Label::textColourId), white);
+}
+
+class PanelOption : public Panel, public ::testing::WithParamInterface<std::pair<int, const char*>>
+{
+};
+
+TEST_P(PanelOption, ToggleSetsItsOptionBothWays)
+{
+    const auto [option, name] = GetParam();
+    auto& toggle = get<juce::ToggleButton>(name);
+    const auto initial = container->getOption(option);
+    EXPECT_EQ(toggle.getToggleState(), initial);
+
+    click(toggle);
+    EXPECT_EQ(container->getOption(option), !initial);
+    EXPECT_EQ(toggle.getToggleState(), !initial);
+
+    click(toggle);
+    EXPECT_EQ(container->getOption(option), initial);
+    EXPECT_EQ(toggle.getToggleState(), initial);
+}
+
+INSTANTIATE_TEST_SUITE_P(Panel, PanelOption,
+                         ::testing::Values(std::make_pair(1, "autoCrashRecoveryB"), std::make_pair(2, "autoSwitchB"),
+                                           std::make_pair(3, "reloadCrashedPluginDataB")),
+                         [](const auto& info) { return std::string(info.param.second); });
+
+TEST_F(Panel, ConsoleToggleShowsAndHidesTheOneConsoleForEveryContainer)
+{
+    container->setOption(Processor::optionConsole, false);
+    auto other = makeContainer();
+    auto otherEditor = openEditor(*other);
+    editor->refreshPanel();
+    otherEditor->refreshPanel();
+    auto& mine = get<juce::ToggleButton>("consoleB");
+    auto& theirs = child<juce::ToggleButton>(panelOf(*otherEditor), "consoleB");
+    ASSERT_FALSE(mine.getToggleState());
+    ASSERT_FALSE(theirs.getToggleState());
+
+    click(mine);
+    ASSERT_NE(debugConsole->getWindow(), nullptr);
+    EXPECT_TRUE(debugConsole->getWindow()->isVisible());
+    EXPECT_TRUE(other->getOption(Processor::optionConsole));
+    EXPECT_FALSE(theirs.getToggleState()) << "the other panel shows it at its next refresh";
+    mouseEnters(panelOf(*otherEditor));
+    EXPECT_TRUE(theirs.getToggleState());
+
+    click(theirs);
+    EXPECT_FALSE(debugConsole->getWindow() != nullptr && debugConsole->getWindow()->isVisible());
+    EXPECT_FALSE(container->getOption(Processor::optionConsole));
+    mouseEnters(panel());
+    EXPECT_FALSE(mine.getToggleState());
+
+    otherEditor.reset();
+    other.reset();
+}
+
+class PanelInstanceName : public Panel, public ::testing::WithParamInterface<bool>
+{
+};
+
+TEST_P(PanelInstanceName, NameTypedIntoTheFieldRenamesTheContainer)
+{
+    const bool byReturnKey = GetParam();
+    container->loadPlugin(0, FixtureFiles::path("PlainSynth"), {});
+    mouseEnters(panel());
+    auto& field = get<juce::Label>("instanceName");
+
+    // On screen, as in a host: the inline editor takes the keyboard focus.
+    editor->addToDesktop(0);
+    editor->setVisible(true);
+
+    field.showEditor(); // what a double-click does
+    auto* typing = field.getCurrentTextEditor();
+    ASSERT_NE(typing, nullptr);
+    typing->setText("stage left", juce::dontSendNotification);
+    if (byReturnKey)
+        typing->keyPressed(juce::KeyPress(juce::KeyPress::returnKey));
+    else
+        typing->giveAwayKeyboardFocus(); // leaving the field keeps what was typed
+
+    EXPECT_TRUE(pumpUntil([&] { return container->getInstanceName() == "stage left"; })) << container->getInstanceName();
+    EXPECT_EQ(field.getCurrentTextEditor(), nullptr);
+    EXPECT_EQ(field.getText(), "stage left");
+    const auto lines = linesOf([&] { click(activeToggle(0)); });
+    ASSERT_FALSE(lines.isEmpty());
+    EXPECT_EQ(lines[0], "stage left:changing active plugin to index 0");
+
+    // A name set by the processor is shown without being sent back.
+    container->setInstanceName("restored name");
+    editor->refreshPanel();
+    EXPECT_EQ(field.getText(), "restored name");
+    EXPECT_EQ(container->getInstanceName(), "restored name");
+}
+
+INSTANTIATE_TEST_SUITE_P(Panel, PanelInstanceName, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "ReturnKey" : "FocusLost"; });
+
+TEST_F(Panel, MouseEnteringThePanelBringsItInLineWithTheProcessor)
+{
+    container->loadPlugin(1, FixtureFiles::path("PlainSynth"), {});
+    container->setInstanceName("renamed meanwhile");
+    container->setOption(Processor::optionAutoSwitch, false);
+    EXPECT_EQ(frame(1).getText(), "<none>");
+
+    mouseEnters(panel());
+
+    EXPECT_EQ(frame(1).getText(), "PlainSynth");
+    EXPECT_EQ(get<juce::Label>("instanceName").getText(), "renamed meanwhile");
+    EXPECT_FALSE(get<juce::ToggleButton>("autoSwitchB").getToggleState());
+    EXPECT_TRUE(unloadButton(1).isEnabled());
+}
+
+//==================================================================================================
+// The program choosers.
+
+TEST_F(Panel, PickedProgramReachesThePluginOnce)
+{
+    auto& plugin = install(0, std::make_unique<ProgramInstrument>(juce::StringArray { "Init", "Lead", "Pad" }, 1));
+    pumpMessages();
+    EXPECT_EQ(itemsOf(chooser(0)), (juce::StringArray { "1=0:Init", "2=1:Lead", "3=2:Pad" }));
+    EXPECT_EQ(chooser(0).getSelectedItemIndex(), 1);
+    EXPECT_EQ(plugin.setCalls, 0) << "filling the list and selecting the current program change nothing";
+
+    chooser(0).setSelectedItemIndex(2); // what a pick from the drop-down list does
+    ASSERT_TRUE(pumpUntil([&] { return plugin.getCurrentProgram() == 2; }));
+    pumpMessages(); // the second notification finds nothing to do
+    EXPECT_EQ(plugin.setCalls, 1);
+    EXPECT_EQ(plugin.lastSet, 2);
+}
+
+TEST_F(Panel, PickOfTheProgramThePluginHasCallsNothing)
+{
+    auto& plugin = install(1, std::make_unique<ProgramInstrument>(juce::StringArray { "A", "B", "C" }, 0));
+    pumpMessages();
+
+    plugin.switchProgramItself(2); // the panel still shows program 0
+    chooser(1).setSelectedItemIndex(2);
+    pumpMessages(100);
+    EXPECT_EQ(plugin.setCalls, 0);
+
+    plugin.switchProgramItself(1);
+    editor->refreshPanel();
+    EXPECT_EQ(chooser(1).getSelectedItemIndex(), 1);
+}
+
+TEST_F(Panel, ListClearedWithNotificationSendsNoProgramToThePlugin)
+{
+    auto& plugin = install(0, std::make_unique<ProgramInstrument>(juce::StringArray { "A", "B" }, 1));
+    pumpMessages();
+
+    // Nothing selected is no program: the plugin is not told to take program -1.
+    chooser(0).clear(juce::sendNotificationAsync);
+    pumpMessages(100);
+    EXPECT_EQ(plugin.setCalls, 0);
+    EXPECT_EQ(plugin.getCurrentProgram(), 1);
+}
+
+TEST_F(Panel, RenamedProgramShowsItsNewNameWhenSelected)
+{
+    auto& plugin = install(0, std::make_unique<ProgramInstrument>(juce::StringArray { "A", "B", "C" }, 0));
+    plugin.renameProgram(2, "Strings");
+    plugin.switchProgramItself(2);
+    editor->refreshPanel();
+
+    EXPECT_EQ(chooser(0).getSelectedItemIndex(), 2);
+    EXPECT_EQ(chooser(0).getItemText(2), "2:Strings");
+    EXPECT_EQ(chooser(0).getText(), "2:Strings");
+}
+
+TEST_F(Panel, PluginWithoutProgramsHasADisabledChooser)
+{
+    install(1, std::make_unique<ProgramInstrument>(juce::StringArray {}));
+    EXPECT_FALSE(chooser(1).isEnabled());
+    EXPECT_EQ(chooser(1).getNumItems(), 0);
+    EXPECT_EQ(chooser(1).getTextWhenNoChoicesAvailable(), "(no programs)");
+}
+
+TEST_F(Panel, ProgramPickedInTheListChangesTheRealPlugin)
+{
+    loadByClick(1, "PlainSynth");
+    auto* plugin = container->getPluginInstance(1);
+    ASSERT_EQ(plugin->getCurrentProgram(), 0);
+
+    chooser(1).setSelectedItemIndex(2);
+    ASSERT_TRUE(pumpUntil([&] { return plugin->getCurrentProgram() == 2; }));
+    EXPECT_EQ(plugin->getProgramName(plugin->getCurrentProgram()), "Soft");
+}
+
+//==================================================================================================
+// Requests from the processor.
+
+TEST_F(Panel, RefreshFromAnotherThreadIsDoneOnTheMessageThread)
+{
+    container->setInstanceName("named by the host");
+    std::thread host([&] { editor->refreshPanel(); });
+    host.join();
+
+    auto& field = get<juce::Label>("instanceName");
+    EXPECT_EQ(field.getText(), "default instance") << "not touched from the other thread";
+    EXPECT_TRUE(pumpUntil([&] { return field.getText() == "named by the host"; }));
+}
+
+TEST_F(Panel, RefreshFromAnotherThreadForAnEditorClosedMeanwhileIsDropped)
+{
+    std::thread host([&] {
+        editor->refreshPanel();
+        editor->refreshProgramChooser(0);
+    });
+    host.join();
+    editor.reset();
+
+    // Any handed-over refresh now runs against nothing; with a sanitizer, a touch of the freed
+    // panel would fail here.
+    pumpMessages(100);
+    EXPECT_EQ(container->getActiveEditor(), nullptr);
+    auto reopened = openEditor(*container);
+    EXPECT_EQ(child<juce::Label>(panelOf(*reopened), "instanceName").getText(), "default instance");
+}
+
+//==================================================================================================
+// Pictures of the panel for the documentation: written only when PENDULUM_SCREENSHOT_DIR is set
+// (scripts/screenshots.sh).
+
+TEST_F(Panel, Screenshots)
+{
+    container->setOption(Processor::optionConsole, false);
+    container->setInstanceName("live set, keys");
+    editor->refreshPanel();
+    paint(*editor);
+    EXPECT_EQ(status(0).getText(), "Status: empty");
+    saveScreenshotIfAsked(*editor, "panel-empty");
+
+    loadByClick(0, "CrashPlainSynth");
+    loadByClick(1, "PlainSynth");
+    chooser(1).setSelectedItemIndex(1);
+    ASSERT_TRUE(pumpUntil([&] { return container->getPluginInstance(1)->getCurrentProgram() == 1; }));
+    paint(*editor);
+    EXPECT_EQ(status(0).getText(), "Status: OK");
+    EXPECT_EQ(status(1).getText(), "Status: OK");
+    saveScreenshotIfAsked(*editor, "panel-loaded");
+
+    makeCrash(*container, 0);
+    tickWatchdog(); // slot 0 marked, the container switches to slot 1
+    paint(*editor);
+    EXPECT_EQ(status(0).getText(), "Status: CRASHED");
+    EXPECT_EQ(container->getActivePluginIndex(), 1);
+    EXPECT_TRUE(activeToggle(1).getToggleState());
+    saveScreenshotIfAsked(*editor, "panel-crashed");
+}
+} // namespace

@@ -1,0 +1,159 @@
+// The control panel's behaviour: clicks, the instance name, the refresh from the processor and
+// the status lines.
+#include "ui/GUI.h"
+
+#include "container/PluginContainerAudioProcessor.h"
+
+void GUI::setProcessor(PluginContainerAudioProcessor* processorToShow)
+{
+    processor = processorToShow;
+    programComboBox1->setProcessor(processor, 0);
+    programComboBox2->setProcessor(processor, 1);
+    programComboBox1->refreshProgramList();
+    programComboBox2->refreshProgramList();
+}
+
+void GUI::refreshProgramChooser(int slot)
+{
+    if (slot == 0)
+        programComboBox1->refreshProgramList();
+    else if (slot == 1)
+        programComboBox2->refreshProgramList();
+}
+
+void GUI::updateFromProcessor()
+{
+    if (processor == nullptr)
+        return;
+
+    instanceName->setText(processor->getInstanceName(), juce::dontSendNotification);
+    pluginGroup1->setText(processor->getLoadedPluginName(0));
+    pluginGroup2->setText(processor->getLoadedPluginName(1));
+
+    activatePlugin1->setToggleState(false, juce::dontSendNotification);
+    activatePlugin2->setToggleState(false, juce::dontSendNotification);
+    (processor->getActivePluginIndex() == 0 ? activatePlugin1 : activatePlugin2)
+        ->setToggleState(true, juce::dontSendNotification);
+
+    const auto slot0Loaded = processor->getPluginInstance(0) != nullptr;
+    for (auto* control : std::initializer_list<juce::Component*> { pluginUnload0.get(), activatePlugin1.get(), plugin1Edit.get() })
+        control->setEnabled(slot0Loaded);
+
+    const auto slot1Loaded = processor->getPluginInstance(1) != nullptr;
+    for (auto* control : std::initializer_list<juce::Component*> { pluginUnload1.get(), activatePlugin2.get(), plugin1Edit2.get() })
+        control->setEnabled(slot1Loaded);
+
+    for (int option = 0; option < (int) optionToggles.size(); ++option)
+        optionToggles[(size_t) option]->setToggleState(processor->getOption(option), juce::dontSendNotification);
+
+    programComboBox1->updateProgramSelection();
+    programComboBox2->updateProgramSelection();
+}
+
+void GUI::buttonClicked(juce::Button* button)
+{
+    if (processor == nullptr)
+        return;
+
+    // A load may ask the user in a modal dialog, during which the host can close the editor (and
+    // with it this panel) or the whole plugin.
+    const juce::Component::SafePointer<GUI> self(this);
+
+    if (!runSlotAction(button))
+    {
+        for (int option = 0; option < (int) optionToggles.size(); ++option)
+            if (button == optionToggles[(size_t) option])
+                processor->setOption(option, button->getToggleState());
+    }
+
+    if (self != nullptr)
+        updateFromProcessor();
+}
+
+bool GUI::runSlotAction(juce::Button* button)
+{
+    struct SlotButtons
+    {
+        juce::Button* load;
+        juce::Button* edit;
+        juce::Button* activate;
+        juce::Button* unload;
+    };
+
+    const SlotButtons columns[] = { { plugin1LoadUnload.get(), plugin1Edit.get(), activatePlugin1.get(), pluginUnload0.get() },
+                                    { plugin1LoadUnload2.get(), plugin1Edit2.get(), activatePlugin2.get(), pluginUnload1.get() } };
+
+    for (int slot = 0; slot < 2; ++slot)
+    {
+        const auto& column = columns[slot];
+
+        if (button == column.load)
+            processor->loadPlugin(slot, {}, {}); // an empty path asks the user for the file
+        else if (button == column.edit)
+        {
+            if (processor->isPluginCrashed(slot))
+                processor->recoverPlugin(slot);
+            else
+                processor->openEditor(slot);
+        }
+        else if (button == column.activate)
+            processor->setActivePlugin(slot);
+        else if (button == column.unload)
+            processor->unloadPlugin(slot, false, true);
+        else
+            continue;
+
+        return true;
+    }
+
+    return false;
+}
+
+void GUI::labelTextChanged(juce::Label* label)
+{
+    if (label == instanceName.get() && processor != nullptr)
+        processor->setInstanceName(instanceName->getText());
+}
+
+void GUI::mouseEnter(const juce::MouseEvent&)
+{
+    updateFromProcessor();
+}
+
+void GUI::paint(juce::Graphics& g)
+{
+    g.fillAll(juce::Colour(backgroundArgb));
+
+    showSlotStatus(0, *loadedPlugin1, *plugin1Edit);
+    showSlotStatus(1, *loadedPlugin2, *plugin1Edit2);
+}
+
+void GUI::showSlotStatus(int slot, juce::Label& statusLabel, juce::TextButton& editButton)
+{
+    if (processor == nullptr)
+        return;
+
+    juce::uint32 colour = emptyStatusArgb;
+    juce::String status = "Status: empty";
+    juce::String caption = "Edit";
+
+    if (processor->getPluginInstance(slot) != nullptr)
+    {
+        if (processor->isPluginCrashed(slot))
+        {
+            colour = crashedStatusArgb;
+            status = "Status: CRASHED";
+            caption = "Recover";
+        }
+        else
+        {
+            colour = okStatusArgb;
+            status = "Status: OK";
+        }
+    }
+
+    // Each change repaints only the child it touches; unchanged values repaint nothing.
+    statusLabel.setColour(juce::Label::textColourId, juce::Colour(colour));
+    statusLabel.setText(status, juce::dontSendNotification);
+    editButton.setButtonText(caption);
+}
