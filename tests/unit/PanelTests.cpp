@@ -4,11 +4,14 @@
 #include "console/ConsoleGlobals.h"
 #include "console/KWDebugConsoleWindow.h"
 #include "container/PluginContainerAudioProcessor.h"
+#include "hosting/MyHostAudioProcessorEditor.h"
+#include "hosting/eee34ty0w9845rgymsiufdgomiugdfi.h"
 #include "support/ConsoleProbe.h"
 #include "support/ContainerTestAccess.h"
 #include "support/CrashSupport.h"
 #include "support/FakeInstrument.h"
 #include "support/FixtureFiles.h"
+#include "support/NativeWindowProbe.h"
 #include "support/PanelProbe.h"
 #include "support/Screenshot.h"
 #include "support/ScriptedLoadDialogs.h"
@@ -426,14 +429,23 @@ TEST_F(Panel, EditorClosedWhileTheFileDialogIsOpenIsNotTouchedAfterwards)
 
 TEST_F(Panel, EditOpensTheEditorOfItsOwnSlot)
 {
-    container->loadPlugin(0, FixtureFiles::path("PlainSynth"), {});
-    container->loadPlugin(1, FixtureFiles::path("MonoSynth"), {});
+    ASSERT_TRUE(native_window::connect());
+    const juce::StringArray names { "EditorSynthNormal", "EditorSynthLateRect" };
+    container->loadPlugin(0, FixtureFiles::path(names[0]), {});
+    container->loadPlugin(1, FixtureFiles::path(names[1]), {});
     mouseEnters(panel());
 
     for (int slot : { 1, 0 })
     {
         const auto lines = linesOf([&] { click(editButton(slot)); });
         EXPECT_EQ(lines, juce::StringArray { "default instance:openEditor: " + juce::String(slot) });
+
+        // The slot's plugin's own editor is open, in a window titled with that plugin's name.
+        auto* holder = PluginContainerTestAccess::editorHolder(*container, slot);
+        ASSERT_NE(holder, nullptr);
+        ASSERT_NE(holder->getEditorWindow(), nullptr);
+        EXPECT_TRUE(holder->getEditorWindow()->isEditorOpen());
+        EXPECT_EQ(native_window::titleOf(holder->getEditorWindow()->getWindowHandle()), names[slot].toStdString());
     }
 }
 
