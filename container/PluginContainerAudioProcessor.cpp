@@ -3,6 +3,7 @@
 #include "console/ConsoleGlobals.h"
 #include "container/LoadDialogs.h"
 #include "container/ProcessGlobals.h"
+#include "container/SampleSanitizer.h"
 #include "crashwatch/AudioProcessorState.h"
 #include "crashwatch/CrashWatchDog.h"
 #include "hosting/GenericAudioPluginLoader.h"
@@ -230,6 +231,8 @@ void PluginContainerAudioProcessor::processBlock(juce::AudioBuffer<float>& buffe
         // A plugin with fewer outputs than the container leaves the rest of the buffer as it was.
         for (int channel = instance->getTotalNumOutputChannels(); channel < buffer.getNumChannels(); ++channel)
             buffer.clear(channel, 0, buffer.getNumSamples());
+
+        pendulum::container::sanitizeChannels(buffer, getTotalNumOutputChannels());
         return;
     }
 
@@ -247,6 +250,8 @@ void PluginContainerAudioProcessor::processBlock(juce::AudioBuffer<float>& buffe
 
     for (int channel = 0; channel < exchanged; ++channel)
         buffer.copyFrom(channel, 0, *aux, channel, 0, numSamples);
+
+    pendulum::container::sanitizeChannels(buffer, getTotalNumOutputChannels());
 }
 
 bool PluginContainerAudioProcessor::isBusesLayoutSupported(const BusesLayout& layouts) const
