@@ -241,7 +241,10 @@ void PluginContainerAudioProcessor::processBlock(juce::AudioBuffer<float>& buffe
     const auto numSamples = buffer.getNumSamples();
     const auto exchanged = juce::jmin(2, buffer.getNumChannels(), aux->getNumChannels());
 
-    aux->setSize(aux->getNumChannels(), numSamples, true, false, true);
+    // Nothing of the last block is kept: the host's two channels are copied in below and the plugin
+    // writes all of its outputs. Keeping the content would make the framework allocate a new block
+    // whenever a block is longer than the one before, even within the prepared size.
+    aux->setSize(aux->getNumChannels(), numSamples, false, false, true);
 
     for (int channel = 0; channel < exchanged; ++channel)
         aux->copyFrom(channel, 0, buffer, channel, 0, numSamples);
