@@ -49,10 +49,16 @@ if [ "$which" = asan ] || [ "$which" = all ]; then
         run_lane asan "$root/build-asan" "${PENDULUM_ASAN_FILTER:-*}"
 fi
 
+# The tests in which several threads meet: host threads, the audio thread, the watchdog's timer,
+# log lines and restores handed to the message thread.
+tsan_tests="HostThread*:ThreadingStress*:Realtime.AnAutomaticSwitch*:CrashWatch.TheTimer*"
+tsan_tests+=":Console.LinesFromAnotherThread*:Routing.PrepareAndRelease*"
+tsan_tests+=":StateDocument.ARestoreFromAnotherThread*:StateDocument.TheLatestDocumentWins"
+
 if [ "$which" = tsan ] || [ "$which" = all ]; then
     start=$SECONDS
     build_lane "$root/build-tsan" PENDULUM_TSAN
     echo "== [tsan] build: $((SECONDS - start)) s"
     TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/sanitizers/tsan.supp" \
-        run_lane tsan "$root/build-tsan" "${PENDULUM_TSAN_FILTER:-HostThread*:ThreadingStress*:Realtime.AnAutomaticSwitch*:CrashWatch.TheTimer*}"
+        run_lane tsan "$root/build-tsan" "${PENDULUM_TSAN_FILTER:-$tsan_tests}"
 fi
