@@ -297,7 +297,7 @@ TEST_F(Validation, ParametersFromSeveralThreadsWhilePlayingKeepTheirValuesAndTex
     });
 
     std::vector<float> lastWritten(kThreads, 0.0f);
-    std::atomic<int> badTexts { 0 };
+    std::atomic<int> failures { 0 };
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {
@@ -310,10 +310,10 @@ TEST_F(Validation, ParametersFromSeveralThreadsWhilePlayingKeepTheirValuesAndTex
                 lastWritten[(size_t) t] = v;
                 const float read = host->getParameter((t + round) % 1024);
                 if (!(read >= 0.0f && read <= 1.0f))
-                    ++badTexts;
+                    ++failures;
                 // The texts of all parameters, the other threads' included, while they change.
                 if (host->parameterName(t).empty() || host->parameterDisplay((t + 1) % kThreads).empty())
-                    ++badTexts;
+                    ++failures;
             }
         });
     for (auto& thread : threads)
@@ -322,7 +322,7 @@ TEST_F(Validation, ParametersFromSeveralThreadsWhilePlayingKeepTheirValuesAndTex
     audio.join();
     tally().parameterCalls += (std::size_t) kThreads * kRounds * 4;
 
-    EXPECT_EQ(badTexts.load(), 0);
+    EXPECT_EQ(failures.load(), 0);
     for (int t = 0; t < kThreads; ++t)
         EXPECT_FLOAT_EQ(host->getParameter(t), lastWritten[(size_t) t]) << "parameter " << t;
     EXPECT_EQ(host->parameterName(0), "Gain");
