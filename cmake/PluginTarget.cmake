@@ -42,6 +42,7 @@ target_sources(PluginPendulum PRIVATE
     container/PluginContainerAudioProcessor.cpp
     container/ProcessGlobals.cpp
     container/VstIdentity.cpp
+    container/HostCallGuard.cpp
     container/PluginContainerLoading.cpp
     container/SystemLoadDialogs.cpp
     crashwatch/AudioProcessorState.cpp

@@ -4,6 +4,7 @@
 #include "console/ConsoleGlobals.h"
 #include "container/LoadDialogs.h"
 #include "container/ProcessGlobals.h"
+#include "container/SampleSanitizer.h"
 #include "crashwatch/AudioProcessorState.h"
 #include "crashwatch/CrashWatchDog.h"
 #include "hosting/GenericAudioPluginLoader.h"
@@ -231,6 +232,8 @@ void PluginContainerAudioProcessor::processBlock(juce::AudioBuffer<float>& buffe
         // A plugin with fewer outputs than the container leaves the rest of the buffer as it was.
         for (int channel = instance->getTotalNumOutputChannels(); channel < buffer.getNumChannels(); ++channel)
             buffer.clear(channel, 0, buffer.getNumSamples());
+
+        pendulum::container::sanitizeChannels(buffer, getTotalNumOutputChannels());
         return;
     }
 
@@ -239,7 +242,10 @@ void PluginContainerAudioProcessor::processBlock(juce::AudioBuffer<float>& buffe
     const auto numSamples = buffer.getNumSamples();
     const auto exchanged = juce::jmin(2, buffer.getNumChannels(), aux->getNumChannels());
 
-    aux->setSize(aux->getNumChannels(), numSamples, true, false, true);
+    // Nothing of the last block is kept: the host's two channels are copied in below and the plugin
+    // writes all of its outputs. Keeping the content would make the framework allocate a new block
+    // whenever a block is longer than the one before, even within the prepared size.
+    aux->setSize(aux->getNumChannels(), numSamples, false, false, true);
 
     for (int channel = 0; channel < exchanged; ++channel)
         aux->copyFrom(channel, 0, buffer, channel, 0, numSamples);
@@ -248,6 +254,8 @@ void PluginContainerAudioProcessor::processBlock(juce::AudioBuffer<float>& buffe
 
     for (int channel = 0; channel < exchanged; ++channel)
         buffer.copyFrom(channel, 0, *aux, channel, 0, numSamples);
+
+    pendulum::container::sanitizeChannels(buffer, getTotalNumOutputChannels());
 }
 
 bool PluginContainerAudioProcessor::isBusesLayoutSupported(const BusesLayout& layouts) const

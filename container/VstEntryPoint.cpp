@@ -1,5 +1,6 @@
 // The plugin library's only export. It lets JUCE's VST2 wrapper build the plugin, then puts a thin
 // dispatcher in front of the wrapper's so that the host gets the container's own identity answers.
+#include "container/HostCallGuard.h"
 #include "container/VstIdentity.h"
 
 #include <atomic>
@@ -15,6 +16,10 @@ Vst2::VstIntPtr VSTCALLBACK containerDispatcher(Vst2::AEffect* effect, Vst2::Vst
                                                 Vst2::VstIntPtr value, void* ptr, float opt)
 {
     Vst2::VstIntPtr result = 0;
+
+    if (pendulum::hostcalls::lacksRequiredPointer(opcode, index, value, ptr)
+        || pendulum::hostcalls::answeredMissingParameterText(opcode, index, effect->numParams, ptr))
+        return 0;
 
     if (pendulum::identity::answerOpcode(opcode, index, ptr, result))
         return result;

@@ -9,6 +9,7 @@ packages=(
   libgtest-dev googletest libbenchmark-dev
   xvfb xauth x11-utils imagemagick
   clang libclang-rt-14-dev
+  clang-19 libclang-rt-19-dev
   zip unzip
 )
 

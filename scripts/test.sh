@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs everything, builds, and runs every test. This is the README's test command and what
-# CI runs: the Linux build and tests, the state-document fuzzer, then the Windows x64 lane (MinGW-w64 cross build, tests
+# CI runs: the Linux build and tests, the sanitizer lanes, the state-document fuzzer, then the Windows x64 lane (MinGW-w64 cross build, tests
 # under Wine), then the release downloads.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -12,6 +12,10 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # (windows of two test processes on one display would take focus from each other).
 xvfb-run -a -s "-screen 0 1280x1024x24" \
     ctest --test-dir "$root/build" --output-on-failure --no-tests=error
+
+# The container's unit tests under AddressSanitizer + UndefinedBehaviorSanitizer and, for the
+# threading tests, ThreadSanitizer; each lane also shows its checker catching a planted fault.
+"$root/scripts/sanitize.sh" all
 
 # State documents, damaged and hostile, fuzzed for a bounded time (clang, libFuzzer, ASan, UBSan).
 "$root/scripts/fuzz.sh" "${PENDULUM_FUZZ_SECONDS:-60}"

@@ -8,6 +8,8 @@ namespace pendulum::rawhost
 
 void HostCallLog::record(HostCall call)
 {
+    if (!recording_)
+        return;
     const std::lock_guard<std::mutex> lock(mutex_);
     calls_.push_back(std::move(call));
 }

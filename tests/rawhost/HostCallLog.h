@@ -2,6 +2,7 @@
 
 #include "Vst2.h"
 
+#include <atomic>
 #include <cstddef>
 #include <mutex>
 #include <string>
@@ -28,11 +29,16 @@ public:
     void record(HostCall call);
     void clear();
 
+    // While off, calls are answered but not recorded: a test that counts what the plugin allocates
+    // on the processing thread must not count the log growing.
+    void setRecording(bool on) noexcept { recording_ = on; }
+
     std::vector<HostCall> snapshot() const;
     std::size_t count(Vst2::VstInt32 opcode) const;
     std::size_t size() const;
 
 private:
+    std::atomic<bool> recording_{true};
     mutable std::mutex mutex_;
     std::vector<HostCall> calls_;
 };

@@ -132,6 +132,7 @@ TEST_F(ContainerLoading, FailedLoadsLeaveTheSlotAsItWas)
         { "missing file, browser cancelled", missing, LoadDialogs::LocateAnswer::yes, {}, "locate?:" + missing + ",browse" },
         { "not a plugin", FixtureFiles::path("NotAPlugin"), LoadDialogs::LocateAnswer::no, {}, "" },
         { "library without entry point", FixtureFiles::path("NoEntryPoint"), LoadDialogs::LocateAnswer::no, {}, "" },
+        { "entry point that returns no plugin", FixtureFiles::path("NullEntry"), LoadDialogs::LocateAnswer::no, {}, "" },
     };
 
     for (const auto& c : cases)

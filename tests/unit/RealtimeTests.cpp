@@ -87,6 +87,23 @@ TEST_F(Realtime, AuxiliaryBufferAllocatesOnlyForBlocksLongerThanPrepared)
     EXPECT_EQ(allocationsOfOneBlock(container, preparedBlock / 2), 0u);
     EXPECT_GT(allocationsOfOneBlock(container, preparedBlock * 2), 0u); // the counter does see growth
 }
+
+// Hosts vary the block length from block to block: a short block followed by a longer one, still
+// within the prepared size, must not cost the auxiliary buffer a new allocation either.
+TEST_F(Realtime, AuxiliaryBufferAllocatesNothingWhenBlocksGrowBackWithinThePreparedSize)
+{
+    PluginContainerAudioProcessor container;
+    auto instrument = std::make_unique<FakeInstrument>(1, 16, 0);
+    const auto* wide = instrument.get();
+    PluginContainerTestAccess::install(container, 0, std::move(instrument));
+    container.prepareToPlay(48000.0, preparedBlock);
+
+    for (int numSamples : { 1, preparedBlock - 1, 64, preparedBlock, 7, preparedBlock })
+    {
+        EXPECT_EQ(allocationsOfOneBlock(container, numSamples), 0u) << numSamples << " samples";
+        EXPECT_EQ(wide->samplesInLastBlock(), numSamples);
+    }
+}
 } // namespace
 
 namespace

@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# The sanitizer lanes: the container's unit tests and the checker canaries, built with
+# AddressSanitizer + UndefinedBehaviorSanitizer in build-asan/ and with ThreadSanitizer in
+# build-tsan/ (only those targets and the fixture plugins they load). RealtimeSanitizer runs in the
+# plain Linux tree (tests realtime.* and checker.RealtimeSanitizer*, see tests/sanitizers).
+#
+#   scripts/sanitize.sh [asan|tsan|all]      (default all)
+#
+# Each lane: the tests that matter for its checker, then the canary that must be caught by it.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+# ccache: paths inside the checkout hash as relative ones, so another clone of the project (CI's)
+# reuses what this one compiled.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$root}" CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
+which="${1:-all}"
+
+launcher=()
+command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+
+# GUI tests open real windows: one virtual display for the lane.
+display=(xvfb-run -a -s "-screen 0 1280x1024x24")
+[ -n "${DISPLAY:-}" ] && display=()
+
+build_lane() { # <dir> <cmake option>
+    cmake -S "$root" -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=Debug "-D$2=ON" "${launcher[@]}" >/dev/null
+    if ! cmake --build "$1" --target container_tests sanitizer_canary -j"$(nproc)" >"$1/build.log" 2>&1; then
+        grep -E -A8 "error|FAILED" "$1/build.log" | head -n 80
+        exit 1
+    fi
+    grep -E "warning:" "$1/build.log" || true
+}
+
+run_lane() { # <name> <dir> <gtest filter>
+    local start=$SECONDS
+    "${display[@]}" "$2/tests/unit/container_tests" --gtest_filter="$3" --gtest_brief=1 >"$2/tests.log" 2>&1 ||
+        { tail -n 80 "$2/tests.log"; echo "== [$1] tests failed; full log: $2/tests.log"; exit 1; }
+    grep -oE "\[  PASSED  \].*|[0-9]+ tests? from .* ran.*" "$2/tests.log" | sed "s/^/== [$1] /"
+    ctest --test-dir "$2" -L checker --output-on-failure --no-tests=error | grep -E "tests passed|Failed|\*\*\*" | sed "s/^/== [$1] /"
+    echo "== [$1] tests and canary: $((SECONDS - start)) s"
+}
+
+if [ "$which" = asan ] || [ "$which" = all ]; then
+    start=$SECONDS
+    build_lane "$root/build-asan" PENDULUM_ASAN
+    echo "== [asan] build: $((SECONDS - start)) s"
+    # Leak checking stays off: the framework keeps process-wide singletons (fonts, X11 atoms) to exit.
+    ASAN_OPTIONS="detect_leaks=0:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1" \
+    UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
+        run_lane asan "$root/build-asan" "${PENDULUM_ASAN_FILTER:-*}"
+fi
+
+# The tests in which several threads meet: host threads, the audio thread, the watchdog's timer,
+# log lines and restores handed to the message thread.
+tsan_tests="HostThread*:ThreadingStress*:Realtime.AnAutomaticSwitch*:CrashWatch.TheTimer*"
+tsan_tests+=":Console.LinesFromAnotherThread*:Routing.PrepareAndRelease*"
+tsan_tests+=":StateDocument.ARestoreFromAnotherThread*:StateDocument.TheLatestDocumentWins"
+
+if [ "$which" = tsan ] || [ "$which" = all ]; then
+    start=$SECONDS
+    build_lane "$root/build-tsan" PENDULUM_TSAN
+    echo "== [tsan] build: $((SECONDS - start)) s"
+    TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/sanitizers/tsan.supp" \
+        run_lane tsan "$root/build-tsan" "${PENDULUM_TSAN_FILTER:-$tsan_tests}"
+fi
