@@ -50,8 +50,10 @@ if [ "$which" = asan ] || [ "$which" = all ]; then
 fi
 
 # The tests in which several threads meet: host threads, the audio thread, the watchdog's timer,
-# log lines and restores handed to the message thread.
+# log lines, restores and panel refreshes handed to the message thread, and the hosted editors'
+# windows (whose plugins draw from display threads of their own).
 tsan_tests="HostThread*:ThreadingStress*:Realtime.AnAutomaticSwitch*:CrashWatch.TheTimer*"
+tsan_tests+=":Panel.RefreshFromAnotherThread*:EditorWindows.*:EditorRects/*"
 tsan_tests+=":Console.LinesFromAnotherThread*:Routing.PrepareAndRelease*"
 tsan_tests+=":StateDocument.ARestoreFromAnotherThread*:StateDocument.TheLatestDocumentWins"
 

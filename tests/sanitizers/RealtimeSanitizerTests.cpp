@@ -25,6 +25,12 @@ struct RealtimeCase
     int active;
 };
 
+// Test names carry the case's name, not the bytes of the struct (which hold an address).
+void PrintTo(const RealtimeCase& c, std::ostream* os)
+{
+    *os << c.what;
+}
+
 class RealtimeSanitizer : public ::testing::TestWithParam<RealtimeCase>
 {
 };
@@ -48,7 +54,6 @@ TEST_P(RealtimeSanitizer, ProcessBlockIsRealtimeSafe)
     juce::MidiBuffer midi;
     midi.ensureSize(1024);
 
-    int blocks = 0;
     for (int round = 0; round < 50; ++round)
         for (int numSamples : { preparedBlock, 64, 1, preparedBlock - 1 })
         {
@@ -61,10 +66,8 @@ TEST_P(RealtimeSanitizer, ProcessBlockIsRealtimeSafe)
             buffer.setSize(2, numSamples, false, false, true);
             const ScopedRealtimeContext realtime;
             container.processBlock(buffer, midi);
-            ++blocks;
         }
 
-    EXPECT_EQ(blocks, 200);
     int played = 0;
     for (auto* instrument : instruments)
         played += instrument->blocksProcessed();

@@ -104,6 +104,12 @@ struct TickCase
     bool recovered0, recovered1; // the slot holds a new instance, its mark cleared
 };
 
+// The case prints as its name, which keeps the registered test names readable and stable.
+void PrintTo(const TickCase& c, std::ostream* os)
+{
+    *os << c.what;
+}
+
 class TickRules : public CrashWatch, public ::testing::WithParamInterface<TickCase>
 {
 };
@@ -294,6 +300,12 @@ struct RecoveryDefaultsCase
     bool saveFirst;
     bool reloadData;
 };
+
+// The case prints as its name, which keeps the registered test names readable and stable.
+void PrintTo(const RecoveryDefaultsCase& c, std::ostream* os)
+{
+    *os << c.what;
+}
 
 class RecoveryDefaults : public CrashWatch, public ::testing::WithParamInterface<RecoveryDefaultsCase>
 {

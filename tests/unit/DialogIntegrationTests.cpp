@@ -39,6 +39,12 @@ struct ShellCase
     float expectedLevel; // which member was made
 };
 
+// The case prints as its name, which keeps the registered test names readable and stable.
+void PrintTo(const ShellCase& c, std::ostream* os)
+{
+    *os << c.what;
+}
+
 class ShellChooser : public ::testing::TestWithParam<ShellCase>
 {
 };

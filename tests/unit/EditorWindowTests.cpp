@@ -202,6 +202,12 @@ struct RectCase
     bool drawsView;
 };
 
+// The case prints as its name, which keeps the registered test names readable and stable.
+void PrintTo(const RectCase& c, std::ostream* os)
+{
+    *os << c.fixture;
+}
+
 class EditorRectVariants : public EditorWindows, public ::testing::WithParamInterface<RectCase>
 {
 };

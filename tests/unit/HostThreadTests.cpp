@@ -177,6 +177,12 @@ struct ClosedInDialogCase
     LoadDialogs::LocateAnswer locateAnswer;
 };
 
+// The case prints as its name, which keeps the registered test names readable and stable.
+void PrintTo(const ClosedInDialogCase& c, std::ostream* os)
+{
+    *os << c.dialog;
+}
+
 class ClosedInDialog : public ::testing::TestWithParam<ClosedInDialogCase>
 {
 };

@@ -483,6 +483,12 @@ struct ReadingCase
     std::function<void(Processor&)> check;
 };
 
+// The case prints as its name, which keeps the registered test names readable and stable.
+void PrintTo(const ReadingCase& c, std::ostream* os)
+{
+    *os << c.what;
+}
+
 class ReadingRules : public StateDocument, public ::testing::WithParamInterface<ReadingCase>
 {
 };

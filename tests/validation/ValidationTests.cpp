@@ -3,7 +3,7 @@
 // parameters from several threads, a rate change without a suspend, and allocations while processing.
 #include "support/AllocationCounter.h"
 #include "ExpectedCanDo.h"
-#include "NativeParentWindow.h"
+#include "NativeParentWindow.h" // the raw host's
 #include "ValidationHost.h"
 
 #include <atomic>
@@ -121,7 +121,7 @@ TEST_F(Validation, ProgramsStayNoneWhateverTheHostSelectsOrRenames)
 //==================================================================================================
 // The editor, opened into a native window of the host: cold, warm and while processing
 
-void openAndCloseEditor(RawVstHost& host, NativeParentWindow& parent, const std::string& when)
+void openAndCloseEditor(RawVstHost& host, pendulum::rawhost::NativeParentWindow& parent, const std::string& when)
 {
     Vst2::ERect rect {};
     ASSERT_TRUE(host.editorRect(rect)) << when;
@@ -145,8 +145,8 @@ void openAndCloseEditor(RawVstHost& host, NativeParentWindow& parent, const std:
 
 TEST_F(Validation, EditorOpensAndClosesColdWarmAndWhileProcessing)
 {
-    NativeParentWindow parent;
-    ASSERT_TRUE(parent.isValid());
+    pendulum::rawhost::NativeParentWindow parent(368, 384);
+    ASSERT_TRUE(parent.isOpen());
 
     // Cold: a fresh instance, never resumed.
     {
