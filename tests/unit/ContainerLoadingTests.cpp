@@ -30,16 +30,6 @@ protected:
         consoleEnabled = false;
     }
 
-    /** The console lines printed by the call, without the ones before it. */
-    template <typename Call>
-    juce::StringArray linesOf(Call&& call)
-    {
-        const auto before = console_probe::lines().size();
-        call();
-        auto lines = console_probe::lines();
-        lines.removeRange(0, before);
-        return lines;
-    }
 
     /** Plays one block with a note held from the start; returns the peak level of each output. */
     std::pair<float, float> playNote(int note = 69)
@@ -60,7 +50,7 @@ TEST_F(ContainerLoading, SynthLoadedIntoTheActiveSlotLogsEveryStepAndPlaysFromTh
 {
     const auto path = FixtureFiles::path("PlainSynth");
     bool loaded = false;
-    const auto lines = linesOf([&] { loaded = container->loadPlugin(0, path, {}); });
+    const auto lines = console_probe::linesOf([&] { loaded = container->loadPlugin(0, path, {}); });
 
     ASSERT_TRUE(loaded);
     const juce::StringArray expected { "default instance:loading plugin in index 0.",
@@ -85,7 +75,7 @@ TEST_F(ContainerLoading, EffectIsRefusedAndTheSlotKeepsItsPlugin)
     auto* before = container->getPluginInstance(0);
 
     bool loaded = true;
-    const auto lines = linesOf([&] { loaded = container->loadPlugin(0, FixtureFiles::path("StereoEffect"), {}); });
+    const auto lines = console_probe::linesOf([&] { loaded = container->loadPlugin(0, FixtureFiles::path("StereoEffect"), {}); });
 
     EXPECT_FALSE(loaded);
     EXPECT_TRUE(lines.contains("mode: 0/2; Plugin: 2/2"));
@@ -103,7 +93,7 @@ TEST_F(ContainerLoading, EffectIsRefusedAndTheSlotKeepsItsPlugin)
 TEST_F(ContainerLoading, ReplacingThePluginUnloadsTheOldOneOnlyAfterTheNewOneIsAccepted)
 {
     ASSERT_TRUE(container->loadPlugin(0, FixtureFiles::path("PlainSynth"), {}));
-    const auto lines = linesOf([&] { ASSERT_TRUE(container->loadPlugin(0, FixtureFiles::path("MonoSynth"), {})); });
+    const auto lines = console_probe::linesOf([&] { ASSERT_TRUE(container->loadPlugin(0, FixtureFiles::path("MonoSynth"), {})); });
 
     const auto synthMode = lines.indexOf("(Synth mode)");
     ASSERT_GE(synthMode, 0);
@@ -143,7 +133,7 @@ TEST_F(ContainerLoading, FailedLoadsLeaveTheSlotAsItWas)
         script.locatedPath = c.located;
 
         bool loaded = true;
-        const auto lines = linesOf([&] { loaded = container->loadPlugin(1, c.path, {}); });
+        const auto lines = console_probe::linesOf([&] { loaded = container->loadPlugin(1, c.path, {}); });
 
         EXPECT_FALSE(loaded) << c.what;
         EXPECT_EQ(script.asked.joinIntoString(","), c.expectedAsked) << c.what;
@@ -176,7 +166,7 @@ TEST_F(ContainerLoading, FileChosenInTheNativeDialogIsLoaded)
 
 TEST_F(ContainerLoading, WideSynthGetsAnAuxiliaryBufferAndOnlyItsFirstTwoOutputsAreHeard)
 {
-    const auto lines = linesOf([&] { ASSERT_TRUE(container->loadPlugin(0, FixtureFiles::path("WideSynth"), {})); });
+    const auto lines = console_probe::linesOf([&] { ASSERT_TRUE(container->loadPlugin(0, FixtureFiles::path("WideSynth"), {})); });
     EXPECT_TRUE(lines.contains("mode: 0/2; Plugin: 0/16"));
     EXPECT_TRUE(lines.contains("allocating aux buffer ( plugin has more outputs )"));
     EXPECT_TRUE(PluginContainerTestAccess::hasAuxBuffer(*container, 0));
@@ -213,7 +203,7 @@ TEST_F(ContainerLoading, SwitchingMovesAudioAndParametersToTheOtherSlot)
     EXPECT_EQ(container->getParameterName(0), "Gain"); // PlainSynth's first parameter
     EXPECT_GT(playNote().second, 0.01f);                // stereo synth: both outputs
 
-    const auto lines = linesOf([&] { ASSERT_TRUE(container->setActivePlugin(1)); });
+    const auto lines = console_probe::linesOf([&] { ASSERT_TRUE(container->setActivePlugin(1)); });
     EXPECT_EQ(lines, juce::StringArray({ "default instance:changing active plugin to index 1",
                                          "default instance:successfully changed active plugin to index 1" }));
     EXPECT_EQ(container->getActivePluginIndex(), 1);
@@ -231,11 +221,11 @@ TEST_F(ContainerLoading, SwitchingToTheActiveOrToAnEmptySlot)
     ASSERT_TRUE(container->loadPlugin(0, FixtureFiles::path("PlainSynth"), {}));
 
     bool result = false;
-    auto lines = linesOf([&] { result = container->setActivePlugin(0); });
+    auto lines = console_probe::linesOf([&] { result = container->setActivePlugin(0); });
     EXPECT_TRUE(result);
     EXPECT_EQ(lines, juce::StringArray("default instance:changing active plugin to index 0"));
 
-    lines = linesOf([&] { result = container->setActivePlugin(1); });
+    lines = console_probe::linesOf([&] { result = container->setActivePlugin(1); });
     EXPECT_FALSE(result);
     EXPECT_EQ(lines, juce::StringArray({ "default instance:changing active plugin to index 1",
                                          "default instance:no plugin available at index 1" }));
@@ -278,7 +268,7 @@ TEST_F(ContainerLoading, LatencyFollowsTheActivePluginAndOnlyChangesAreReported)
 TEST_F(ContainerLoading, UnloadedActiveSlotStaysSuspendedUntilTheNextLoadIntoIt)
 {
     ASSERT_TRUE(container->loadPlugin(0, FixtureFiles::path("PlainSynth"), {}));
-    const auto lines = linesOf([&] { container->unloadPlugin(0, false, false); });
+    const auto lines = console_probe::linesOf([&] { container->unloadPlugin(0, false, false); });
     EXPECT_EQ(lines, juce::StringArray("default instance:unloading plugin in index 0."));
     EXPECT_TRUE(container->isSuspended());
     EXPECT_EQ(container->getLoadedPluginName(0), "<none>");

@@ -58,14 +58,6 @@ protected:
         ASSERT_TRUE(into.loadPlugin(slot, FixtureFiles::path(fixture), {})) << fixture;
     }
 
-    template <typename Call> juce::StringArray linesOf(Call&& call)
-    {
-        const auto before = console_probe::lines().size();
-        call();
-        auto lines = console_probe::lines();
-        lines.removeRange(0, before);
-        return lines;
-    }
 
     static float parameter(Processor& c, int slot, int index)
     {
@@ -177,7 +169,7 @@ TEST_F(CrashWatch, WarningNamesSlotAndInstanceAndTheSwitchFollowsInTheSameTick)
     load(*container, 1, "CrashPlainSynth");
     makeCrash(*container, 0);
 
-    const auto lines = linesOf([] { tickWatchdog(); });
+    const auto lines = console_probe::linesOf([] { tickWatchdog(); });
     const juce::StringArray expected {
         "Warning: plugin at index 0 in instance with name default instance seems to have crashed",
         "default instance:changing active plugin to index 1",
@@ -188,7 +180,7 @@ TEST_F(CrashWatch, WarningNamesSlotAndInstanceAndTheSwitchFollowsInTheSameTick)
     // The mark stays (and the warning repeats) until a load clears it; a later crash of slot 1
     // does not switch back to the marked slot.
     makeCrash(*container, 1);
-    const auto next = linesOf([] { tickWatchdog(); });
+    const auto next = console_probe::linesOf([] { tickWatchdog(); });
     EXPECT_EQ(next.size(), 2);
     EXPECT_TRUE(next[0].startsWith("Warning: plugin at index 0"));
     EXPECT_TRUE(next[1].startsWith("Warning: plugin at index 1"));
@@ -211,7 +203,7 @@ TEST_F(CrashWatch, ContainersArePolledInCreationOrder)
     }
 
     ASSERT_EQ(watchdog->getNumberOfPluginsBeingWatched(), 3);
-    const auto lines = linesOf([] { tickWatchdog(); });
+    const auto lines = console_probe::linesOf([] { tickWatchdog(); });
     const juce::StringArray expected {
         "Warning: plugin at index 0 in instance with name first seems to have crashed",
         "Warning: plugin at index 0 in instance with name second seems to have crashed",
@@ -276,7 +268,7 @@ TEST_F(CrashWatch, RecoveryGivesBackProgramStateAndParametersOfTheLastSave)
     tickWatchdog(); // switches to slot 1
     ASSERT_EQ(container->getActivePluginIndex(), 1);
 
-    const auto lines = linesOf([&] { container->recoverPlugin(0); });
+    const auto lines = console_probe::linesOf([&] { container->recoverPlugin(0); });
     EXPECT_EQ(lines[0], "Recovering plugin at index 0 in instance with name default instance.");
     EXPECT_TRUE(lines.contains("default instance:unloading plugin in index 0."));
     EXPECT_TRUE(lines.contains("Recovering plugin state..."));
@@ -327,7 +319,7 @@ TEST_P(RecoveryDefaults, PluginComesBackInItsDefaultState)
     makeCrash(*container, 0);
     tickWatchdog();
 
-    const auto lines = linesOf([&] { container->recoverPlugin(0); });
+    const auto lines = console_probe::linesOf([&] { container->recoverPlugin(0); });
     EXPECT_FALSE(lines.contains("Recovering plugin state..."));
     EXPECT_FLOAT_EQ(parameter(*container, 0, 1), defaults);
     EXPECT_FALSE(container->isPluginCrashed(0));
@@ -354,7 +346,7 @@ TEST_F(CrashWatch, FailedReloadLeavesTheSlotEmptyMarkedAndKeepsItsSnapshot)
     moveAway(path); // the plugin file went away; the user declines to look for it
     script.locateAnswer = LoadDialogs::LocateAnswer::no;
 
-    const auto lines = linesOf([&] { container->recoverPlugin(0); });
+    const auto lines = console_probe::linesOf([&] { container->recoverPlugin(0); });
     EXPECT_TRUE(lines.contains("default instance:failed to load plugin..."));
     EXPECT_EQ(container->getPluginInstance(0), nullptr);
     EXPECT_TRUE(container->isPluginCrashed(0));
@@ -446,7 +438,7 @@ TEST_F(CrashWatch, ContainerClosedDuringARecoveryDialogIsSkippedAndTheTickGoesOn
     load(*last, 0, "CrashPlainSynth");
     makeCrash(*last, 0);
 
-    const auto lines = linesOf([] { tickWatchdog(); });
+    const auto lines = console_probe::linesOf([] { tickWatchdog(); });
     EXPECT_EQ(doomed, nullptr);
     EXPECT_TRUE(lines.contains("Warning: plugin at index 0 in instance with name last seems to have crashed"));
     EXPECT_EQ(watchdog->getNumberOfPluginsBeingWatched(), 2);

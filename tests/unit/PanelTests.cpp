@@ -97,16 +97,6 @@ protected:
     AudioPluginInstanceProgramComboBox& chooser(int slot) { return get<AudioPluginInstanceProgramComboBox>("new combo box", slot); }
     juce::GroupComponent& frame(int slot) { return get<juce::GroupComponent>("new group", slot == 0 ? 1 : 0); }
 
-    /** The console lines printed by the call, without the ones before it. */
-    template <typename Call>
-    juce::StringArray linesOf(Call&& call)
-    {
-        const auto before = console_probe::lines().size();
-        call();
-        auto lines = console_probe::lines();
-        lines.removeRange(0, before);
-        return lines;
-    }
 
     /** Clicks "Load new" of the slot, the file dialog answering with the fixture's file. */
     void loadByClick(int slot, const juce::String& fixture)
@@ -361,7 +351,7 @@ TEST_F(Panel, CrashOfASlotShowsCrashedInRedAndRecoverAtTheNextPaint)
     EXPECT_EQ(editButton(0).getButtonText(), "Edit");
 
     // "Recover" reloads the plugin instead of opening its editor.
-    const auto lines = linesOf([&] { click(editButton(1)); });
+    const auto lines = console_probe::linesOf([&] { click(editButton(1)); });
     EXPECT_TRUE(lines.contains("Recovering plugin at index 1 in instance with name default instance.")) << lines.joinIntoString("\n");
     EXPECT_FALSE(lines.joinIntoString("\n").contains("openEditor")) << lines.joinIntoString("\n");
     EXPECT_FALSE(container->isPluginCrashed(1));
@@ -437,7 +427,7 @@ TEST_F(Panel, EditOpensTheEditorOfItsOwnSlot)
 
     for (int slot : { 1, 0 })
     {
-        const auto lines = linesOf([&] { click(editButton(slot)); });
+        const auto lines = console_probe::linesOf([&] { click(editButton(slot)); });
         EXPECT_EQ(lines, juce::StringArray { "default instance:openEditor: " + juce::String(slot) });
 
         // The slot's plugin's own editor is open, in a window titled with that plugin's name.
@@ -574,7 +564,7 @@ TEST_P(PanelInstanceName, NameTypedIntoTheFieldRenamesTheContainer)
     EXPECT_TRUE(pumpUntil([&] { return container->getInstanceName() == "stage left"; })) << container->getInstanceName();
     EXPECT_EQ(field.getCurrentTextEditor(), nullptr);
     EXPECT_EQ(field.getText(), "stage left");
-    const auto lines = linesOf([&] { click(activeToggle(0)); });
+    const auto lines = console_probe::linesOf([&] { click(activeToggle(0)); });
     ASSERT_FALSE(lines.isEmpty());
     EXPECT_EQ(lines[0], "stage left:changing active plugin to index 0");
 

@@ -28,6 +28,17 @@ inline juce::StringArray lines()
     return result;
 }
 
+/** The console lines printed by the call, without the ones before it. */
+template <typename Call>
+juce::StringArray linesOf(Call&& call)
+{
+    const auto before = lines().size();
+    call();
+    auto result = lines();
+    result.removeRange(0, before);
+    return result;
+}
+
 inline void pumpMessages(int milliseconds = 50)
 {
     juce::MessageManager::getInstance()->runDispatchLoopUntil(milliseconds);
