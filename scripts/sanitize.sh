@@ -43,8 +43,8 @@ if [ "$which" = asan ] || [ "$which" = all ]; then
     start=$SECONDS
     build_lane "$root/build-asan" PENDULUM_ASAN
     echo "== [asan] build: $((SECONDS - start)) s"
-    # Leak checking stays off: the framework keeps process-wide singletons (fonts, X11 atoms) to exit.
-    ASAN_OPTIONS="detect_leaks=0:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1" \
+    # Leak checking is on: a container, its hosted plugins, editors and windows must leave nothing behind.
+    ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1" \
     UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
         run_lane asan "$root/build-asan" "${PENDULUM_ASAN_FILTER:-*}"
 fi

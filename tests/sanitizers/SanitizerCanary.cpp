@@ -3,7 +3,7 @@
 // expects that checker's report; a checker that lets the fault through leaves "not caught" and exit
 // code 3 instead.
 //
-//   sanitizer_canary heap-overflow | signed-overflow | race | realtime-alloc
+//   sanitizer_canary heap-overflow | signed-overflow | leak | race | realtime-alloc
 #include "RealtimeContext.h"
 #include "RogueSynthFaults.h"
 #include "container/PluginContainerAudioProcessor.h"
@@ -16,6 +16,11 @@
 #include <cstdio>
 #include <cstring>
 #include <thread>
+
+#if defined(__SANITIZE_ADDRESS__)
+// LeakSanitizer's check on demand: reports what is unreachable now, returns non-zero if anything is.
+extern "C" int __lsan_do_recoverable_leak_check();
+#endif
 
 namespace
 {
@@ -53,6 +58,8 @@ int run(const char* mode)
         arm(rogue::signedOverflow);
     else if (std::strcmp(mode, "realtime-alloc") == 0)
         arm(rogue::allocate);
+    else if (std::strcmp(mode, "leak") == 0)
+        arm(rogue::leak);
     else if (std::strcmp(mode, "race") != 0)
     {
         std::printf("canary: unknown mode %s\n", mode);
@@ -72,6 +79,15 @@ int run(const char* mode)
             effect->dispatcher(effect, Vst2::effVendorSpecific, rogue::kRaceIndex, 0, nullptr, 0.0f);
         audio.join();
     }
+    else if (std::strcmp(mode, "leak") == 0)
+    {
+        playBlock(container, buffer, midi);
+#if defined(__SANITIZE_ADDRESS__)
+        // Checked here rather than at exit, so that "not caught" below means what it says.
+        if (__lsan_do_recoverable_leak_check() != 0)
+            return 1;
+#endif
+    }
     else
     {
         const ScopedRealtimeContext realtime;
@@ -87,7 +103,7 @@ int main(int argc, char** argv)
 {
     if (argc != 2)
     {
-        std::puts("usage: sanitizer_canary heap-overflow|signed-overflow|race|realtime-alloc");
+        std::puts("usage: sanitizer_canary heap-overflow|signed-overflow|leak|race|realtime-alloc");
         return 2;
     }
     juce::ScopedJuceInitialiser_GUI juce;
