@@ -118,20 +118,12 @@ void eee34ty0w9845rgymsiufdgomiugdfi::idlePluginEditor()
 
 void eee34ty0w9845rgymsiufdgomiugdfi::closeEditorWindow()
 {
-    if (detachPluginEditor(false))
-    {
-        editorWindowOutput("\nClosing editor...");
-        platform::destroyEditorWindow(windowHandle);
-        windowHandle = nullptr;
+    const bool wasOpen = detachPluginEditor(false);
+    editorWindowOutput(wasOpen ? "\nClosing editor..." : "\neditor is already closed!");
+    // Also a window made for an editor that never opened is not left behind.
+    destroyNativeWindow();
+    if (wasOpen)
         effect = nullptr;
-    }
-    else
-    {
-        editorWindowOutput("\neditor is already closed!");
-        // A window made for an editor that never opened is not left behind.
-        platform::destroyEditorWindow(windowHandle);
-        windowHandle = nullptr;
-    }
 }
 
 bool eee34ty0w9845rgymsiufdgomiugdfi::detachPluginEditor(bool forgetWindow)
@@ -169,6 +161,11 @@ void eee34ty0w9845rgymsiufdgomiugdfi::_bringToFront()
 void eee34ty0w9845rgymsiufdgomiugdfi::handleCloseRequest()
 {
     detachPluginEditor(false);
+    destroyNativeWindow();
+}
+
+void eee34ty0w9845rgymsiufdgomiugdfi::destroyNativeWindow()
+{
     platform::destroyEditorWindow(windowHandle);
     windowHandle = nullptr;
 }

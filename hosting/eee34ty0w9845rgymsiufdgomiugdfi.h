@@ -51,6 +51,7 @@ public:
 private:
     /** The user closed the window from its frame. */
     void handleCloseRequest();
+    void destroyNativeWindow();
     Vst2::VstIntPtr dispatchEditorOpcode(Vst2::VstInt32 opcode, void* ptr = nullptr);
 
     static void closeRequestedCallback(void* owner);

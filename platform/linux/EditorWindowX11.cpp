@@ -140,6 +140,18 @@ void setClientSize(Window window, int clientWidth, int clientHeight)
     const auto height = windowExtent(clientHeight);
     XResizeWindow(display, window, (unsigned) width, (unsigned) height);
 }
+/** Makes a change to one of our windows and waits until the server has it, so that the plugin's
+    own connection sees the window as it now is. Handles of windows we do not have are ignored. */
+template <typename Change>
+void changeWindow(EditorWindowHandle handle, Change&& change)
+{
+    if (recordOf(handle) == nullptr)
+        return;
+
+    auto* display = editorDisplay().display;
+    change(display, asWindow(handle));
+    XSync(display, False);
+}
 } // namespace
 
 EditorWindowHandle createEditorWindow(const EditorDialogTemplate&, const EditorWindowEvents& events)
@@ -170,51 +182,32 @@ EditorWindowHandle createEditorWindow(const EditorDialogTemplate&, const EditorW
 
 void showEditorWindow(EditorWindowHandle handle)
 {
-    if (recordOf(handle) == nullptr)
-        return;
-
-    auto* display = editorDisplay().display;
-    XMapRaised(display, asWindow(handle));
-    XSync(display, False);
+    changeWindow(handle, [](Display* display, Window window) { XMapRaised(display, window); });
 }
 
 void raiseEditorWindow(EditorWindowHandle handle)
 {
-    if (recordOf(handle) == nullptr)
-        return;
-
-    auto* display = editorDisplay().display;
-    XRaiseWindow(display, asWindow(handle));
-    XSync(display, False);
+    changeWindow(handle, [](Display* display, Window window) { XRaiseWindow(display, window); });
 }
 
 void placeEditorWindow(EditorWindowHandle handle, int clientWidth, int clientHeight)
 {
-    if (recordOf(handle) == nullptr)
-        return;
+    changeWindow(handle, [&](Display* display, Window window) {
+        // Ask window managers to keep the position given (the top left corner of the screen).
+        XSizeHints hints {};
+        hints.flags = USPosition | PPosition;
+        hints.x = 0;
+        hints.y = 0;
+        XSetWMNormalHints(display, window, &hints);
 
-    auto* display = editorDisplay().display;
-    const auto window = asWindow(handle);
-
-    // Ask window managers to keep the position given (the top left corner of the screen).
-    XSizeHints hints {};
-    hints.flags = USPosition | PPosition;
-    hints.x = 0;
-    hints.y = 0;
-    XSetWMNormalHints(display, window, &hints);
-
-    XMoveWindow(display, window, 0, 0);
-    setClientSize(window, clientWidth, clientHeight);
-    XSync(display, False);
+        XMoveWindow(display, window, 0, 0);
+        setClientSize(window, clientWidth, clientHeight);
+    });
 }
 
 void resizeEditorWindow(EditorWindowHandle handle, int clientWidth, int clientHeight)
 {
-    if (recordOf(handle) == nullptr)
-        return;
-
-    setClientSize(asWindow(handle), clientWidth, clientHeight);
-    XSync(editorDisplay().display, False);
+    changeWindow(handle, [&](Display*, Window window) { setClientSize(window, clientWidth, clientHeight); });
 }
 
 void startEditorTimer(EditorWindowHandle handle)
@@ -231,19 +224,19 @@ void stopEditorTimer(EditorWindowHandle handle)
 
 void setEditorWindowTitle(EditorWindowHandle handle, const char* utf8Title)
 {
-    if (recordOf(handle) == nullptr || utf8Title == nullptr)
+    if (utf8Title == nullptr)
         return;
 
-    auto& shared = editorDisplay();
-    const auto window = asWindow(handle);
-    const auto length = (int) std::strlen(utf8Title);
+    changeWindow(handle, [utf8Title](Display* display, Window window) {
+        const auto& shared = editorDisplay();
+        const auto length = (int) std::strlen(utf8Title);
 
-    // The UTF-8 name for current window managers, the old name property for the rest.
-    XChangeProperty(shared.display, window, shared.netWmName, shared.utf8String, 8, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(utf8Title), length);
-    XChangeProperty(shared.display, window, XA_WM_NAME, shared.utf8String, 8, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(utf8Title), length);
-    XSync(shared.display, False);
+        // The UTF-8 name for current window managers, the old name property for the rest.
+        XChangeProperty(display, window, shared.netWmName, shared.utf8String, 8, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(utf8Title), length);
+        XChangeProperty(display, window, XA_WM_NAME, shared.utf8String, 8, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(utf8Title), length);
+    });
 }
 
 void destroyEditorWindow(EditorWindowHandle handle)
