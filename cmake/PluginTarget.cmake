@@ -45,6 +45,7 @@ target_sources(PluginPendulum PRIVATE
     container/HostCallGuard.cpp
     container/PluginContainerLoading.cpp
     container/SystemLoadDialogs.cpp
+    container/DeferredSlotWork.cpp
     crashwatch/AudioProcessorState.cpp
     crashwatch/CrashRecovery.cpp
     crashwatch/CrashWatchDog.cpp
@@ -56,6 +57,7 @@ target_sources(PluginPendulum PRIVATE
     hosting/MyHostAudioProcessorEditor.cpp
     hosting/eee34ty0w9845rgymsiufdgomiugdfi.cpp
     hosting/VSTP2PluginLoader.cpp
+    hosting/PluginCallTracker.cpp
     state/MemoryBlockBase64.cpp
     state/ParameterValueText.cpp
     state/StateDocumentReader.cpp

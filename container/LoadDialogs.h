@@ -40,3 +40,44 @@ public:
     juce::String locatePluginFile() override;
     void warnSharedEffect() override;
 };
+
+/**
+    Dialogs for loads that must not ask anybody (the watchdog's reloads, on stage): every question
+    is answered as if the user had cancelled, and the first one asked is remembered, so the caller
+    can say why the load could not go on.
+*/
+class SilentLoadDialogs : public LoadDialogs
+{
+public:
+    juce::File choosePluginFile() override
+    {
+        note("no plugin file was given");
+        return {};
+    }
+
+    LocateAnswer askToLocateMissingFile(const juce::String& missingPath) override
+    {
+        note("the plugin file is missing: " + missingPath);
+        return LocateAnswer::cancel;
+    }
+
+    juce::String locatePluginFile() override
+    {
+        note("the plugin file would have to be located");
+        return {};
+    }
+
+    void warnSharedEffect() override {}
+
+    /** Why the load needed somebody to answer; empty when nothing was asked. */
+    const juce::String& unanswered() const noexcept { return firstQuestion; }
+
+private:
+    void note(const juce::String& question)
+    {
+        if (firstQuestion.isEmpty())
+            firstQuestion = question;
+    }
+
+    juce::String firstQuestion;
+};

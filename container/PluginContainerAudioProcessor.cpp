@@ -3,6 +3,7 @@
 
 #include "console/ConsoleGlobals.h"
 #include "container/LoadDialogs.h"
+#include "container/DeferredSlotWork.h"
 #include "container/ProcessGlobals.h"
 #include "container/SampleSanitizer.h"
 #include "crashwatch/AudioProcessorState.h"
@@ -50,8 +51,18 @@ PluginContainerAudioProcessor::PluginContainerAudioProcessor()
 
 PluginContainerAudioProcessor::~PluginContainerAudioProcessor()
 {
+    // As in the constructor: the process-wide watchdog, the console and the editor windows belong
+    // to the message thread, and a host may destroy a plugin from another thread.
+    std::unique_ptr<juce::MessageManagerLock> messageThreadLock;
+    if (auto* messageManager = juce::MessageManager::getInstanceWithoutCreating();
+        messageManager != nullptr && !messageManager->isThisTheMessageThread())
+        messageThreadLock = std::make_unique<juce::MessageManagerLock>();
+
+    // Work that waited for a plugin's call to return is dropped with the container.
+    deferredWork.reset();
+
     for (int slot = 0; slot < numSlots; ++slot)
-        unloadPlugin(slot, false, false);
+        unloadSlot(slot, false, false);
 
     CrashWatchDog::unregisterContainer(*this);
 
@@ -176,10 +187,17 @@ void PluginContainerAudioProcessor::prepareSlot(int slot, double sampleRate, int
     if (auto* playHead = getPlayHead())
         instance->setPlayHead(playHead);
 
+    // A plugin that is prepared already (loaded before the host's first prepare, or prepared
+    // again without a release in between) is released first: many plugins compute what depends
+    // on the rate and block size only when they are started.
+    if (slotPrepared[(size_t) slot])
+        instance->releaseResources();
+
     // Only the rate and block size are handed on: asking a hosted plugin for the container's own
     // channel layout would make JUCE reconfigure the plugin's buses. It keeps its own channels.
     instance->setRateAndBufferSizeDetails(sampleRate, samplesPerBlock);
     instance->prepareToPlay(sampleRate, samplesPerBlock);
+    slotPrepared[(size_t) slot] = true;
 
     if (auto& aux = auxBuffers[(size_t) slot])
     {
@@ -200,6 +218,7 @@ void PluginContainerAudioProcessor::releaseResources()
         {
             logLine(":releaseResources (" + juce::String(slot) + "), ");
             instance->releaseResources();
+            slotPrepared[(size_t) slot] = false;
         }
     }
 }

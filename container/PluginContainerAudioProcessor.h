@@ -6,10 +6,12 @@
 
 #include <array>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 
 class AudioProcessorState;
+class DeferredSlotWork;
 struct DocumentElement;
 class GenericAudioPluginLoader;
 class LoadDialogs;
@@ -41,8 +43,16 @@ class MyHostAudioProcessorEditor;
       held across a dialog, and never taken by processBlock or the parameter forwarders.
     - setStateInformation on the message thread restores at once. From another thread it keeps a
       copy of the document and hands the restore to the message thread (loads create plugins and
-      may ask the user, which is message-thread work); until then getStateInformation gives the
-      host that document back unchanged.
+      may ask the user, which is message-thread work). Either way, until the restore has finished
+      getStateInformation gives the host that document back unchanged.
+    - A save never asks a plugin that cannot answer for its state: a crashed slot, one being
+      reloaded and one whose plugin is missing are written from the slot's kept snapshot. A
+      healthy slot's state is captured once per save, for the document and the snapshot alike.
+    - A new plugin gets its snapshot (program, state block, parameters) before it is put into the
+      slot, so the audio thread never plays it in its default state.
+    - Operations that destroy a hosted plugin (unload, reload, restore) wait while a call of ours
+      into one of the container's plugins is in progress: the plugin may have run a loop of its
+      own (a modal dialog) in which our panel, timers or posted work came to run.
     - Loads can open modal dialogs, in whose nested loops the host may destroy the container.
       Every caller of a dialog checks afterwards, through a weak reference, that the container
       still exists, and gives up quietly if it does not.
@@ -80,6 +90,22 @@ public:
     juce::AudioPluginInstance* getPluginInstance(int slot) const;
     bool isPluginCrashed(int slot) const noexcept { return pluginCrashed[(size_t) slot].load(); }
 
+    /**
+        True while the slot holds no running plugin but keeps one for the project: its reload or
+        restore failed (file gone, a question nobody could answer). The slot is still saved as it
+        was (file, plugin name, last good snapshot) until the user unloads or replaces it.
+    */
+    bool isPluginMissing(int slot) const;
+    /** Why the slot's plugin is missing; empty when it is not. */
+    juce::String getMissingReason(int slot) const;
+    /** True between the start of a slot's recovery and the end of its reload. */
+    bool isPluginRecovering(int slot) const;
+    /**
+        True while a load, recovery or restore of this container is in progress (one of them may
+        be waiting for a dialog); the watchdog then leaves the container's recoveries for later.
+    */
+    bool isBusy() const noexcept { return operationDepth > 0; }
+
     //==============================================================================================
     // Loading, unloading and switching (message thread).
 
@@ -91,7 +117,11 @@ public:
     */
     bool loadPlugin(int slot, const juce::String& filePath, const juce::String& pluginName);
 
-    /** Empties the slot; suspends processing first if it is the active one. */
+    /**
+        Empties the slot; suspends processing first if it is the active one. Without
+        keepRecoveryState the slot forgets its plugin altogether (snapshot, missing placeholder).
+        While a call into the slot's plugin is in progress the unload waits until it has returned.
+    */
     void unloadPlugin(int slot, bool keepRecoveryState, bool resumeProcessing);
 
     /** The native open-file dialog; a non-existent file when the user cancels. */
@@ -119,10 +149,14 @@ public:
     bool probePluginCrash(int slot);
 
     /**
-        Reloads the slot's plugin from its file and, when the option says so, gives it back the
-        program, state block and parameter values of the slot's recovery snapshot.
+        Reloads the slot's plugin (the same plugin of the same file) and, when the option says so,
+        gives the new instance the program, state block and parameter values of the slot's recovery
+        snapshot before it plays. A slot whose plugin is missing is tried again the same way.
+        With mayAskUser false (the watchdog) no dialog opens: a reload that would need an answer
+        fails, and the slot is kept as missing with the reason. An editor that was open on the
+        crashed plugin is opened again on the new one.
     */
-    void recoverPlugin(int slot);
+    void recoverPlugin(int slot, bool mayAskUser = true);
 
     /** The slot's recovery snapshot, or null. */
     const AudioProcessorState* getRecoveryState(int slot) const noexcept { return recoveryStates[(size_t) slot].get(); }
@@ -174,14 +208,25 @@ public:
     static juce::String channelNameFor(int channelIndex);
 
 private:
-    /** Replaces the snapshot of the slot by a fresh capture of its plugin. */
-    void captureRecoveryState(int slot);
+    /** Replaces the snapshot of the slot by a fresh capture of its plugin; returns it. */
+    const AudioProcessorState& captureRecoveryState(int slot);
+    /** A snapshot holding only which plugin the slot has (file, name, channels): no state. */
+    std::shared_ptr<AudioProcessorState> identityOf(int slot) const;
+    /** Writes one "plugin" element for the slot from a snapshot. */
+    static void writePluginElement(class XmlDocumentText& xml, int slot, const AudioProcessorState& state);
+    /** How the writer takes a slot: asks its plugin, from its kept snapshot, or not at all. */
+    enum class SaveSource { none, plugin, snapshot };
+    SaveSource saveSourceOf(int slot) const;
     /** Restores the container from a state document, on the message thread. */
     void restoreFromDocument(const char* text, size_t length);
     void restorePluginElement(const DocumentElement& element, std::array<bool, 2>& slotsToUnload);
+    /** The plugin element's content as a snapshot (identity, program, state block, parameters). */
+    static std::shared_ptr<AudioProcessorState> snapshotFromElement(const DocumentElement& element);
     void applyMainPluginElement(const DocumentElement& element);
     /** Runs the restore that another thread handed over, if it is still the latest one. */
     void runPendingRestore(juce::uint32 generation);
+    /** Keeps a document as the state until its restore has finished; returns its generation. */
+    juce::uint32 holdPendingDocument(const void* data, int sizeInBytes);
     /** The document for the host: built from the slots, or the handed-over one while it waits. */
     void writeStateDocument(juce::MemoryBlock& destData);
 
@@ -190,9 +235,37 @@ private:
     /** Puts a loader into the slot (or empties it) and returns what was there, to destroy later. */
     std::unique_ptr<GenericAudioPluginLoader> exchangeLoader(int slot, std::unique_ptr<GenericAudioPluginLoader> loader);
     void setActiveIndex(int slot);
-    void watchdogStop();
-    void watchdogStart();
     void refreshEditorPanel();
+
+    /**
+        The load itself. beforeCommit is given the new instance, prepared and not yet visible to
+        the audio thread, to set it up (a snapshot); mayAskUser false answers every dialog with
+        cancel, and why is put into *unanswered.
+    */
+    bool loadPluginWith(int slot, const juce::String& filePath, const juce::String& pluginName,
+                        const std::function<void(juce::AudioPluginInstance&)>& beforeCommit, bool mayAskUser,
+                        juce::String* unanswered);
+    /** The unload itself, under no condition (see unloadPlugin). */
+    void unloadSlot(int slot, bool keepRecoveryState, bool resumeProcessing);
+    /** Marks the slot missing (kept for the project) with the reason, or clears the mark. */
+    void setMissing(int slot, bool missing, const juce::String& reason);
+
+    /** True while a call of ours into one of the slots' plugins is on the stack. */
+    bool pluginCallInProgress() const;
+    /** Runs the work later, once no call into the container's plugins is in progress. */
+    void deferUntilPluginsFree(const juce::String& what, std::function<void(PluginContainerAudioProcessor&)> work);
+
+    /** Counts an operation that changes slots (load, recovery, restore) for isBusy(). */
+    struct OperationScope
+    {
+        explicit OperationScope(PluginContainerAudioProcessor& c) : container(&c) { ++c.operationDepth; }
+        ~OperationScope()
+        {
+            if (auto* c = container.get())
+                --c->operationDepth;
+        }
+        juce::WeakReference<PluginContainerAudioProcessor> container;
+    };
 
     /** Channels of a slot's auxiliary buffer: the larger of the plugin's input and output counts. */
     static int auxChannelsFor(const juce::AudioPluginInstance& instance);
@@ -202,7 +275,7 @@ private:
 
     void prepareSlot(int slot, double sampleRate, int samplesPerBlock);
     /** The path to load, asking the user where needed; nothing if the container died in a dialog. */
-    std::optional<juce::String> resolveLoadPath(const juce::String& filePath);
+    std::optional<juce::String> resolveLoadPath(const juce::String& filePath, const std::shared_ptr<LoadDialogs>& dialogs);
     void commitLoadedPlugin(int slot, std::unique_ptr<GenericAudioPluginLoader> loader);
     bool slotsShareOneEffect() const;
     double startSampleRate() const;
@@ -213,7 +286,8 @@ private:
 
     std::atomic<int> activePluginIndex { 0 };
     std::array<std::unique_ptr<GenericAudioPluginLoader>, numSlots> pluginLoaders;
-    std::array<std::unique_ptr<AudioProcessorState>, numSlots> recoveryStates;
+    // The snapshot doubles as the record of which plugin the slot holds while it has none running.
+    std::array<std::shared_ptr<AudioProcessorState>, numSlots> recoveryStates;
     // Holders of the windows showing the hosted plugins' own editors; a slot's goes before its loader.
     std::array<std::unique_ptr<MyHostAudioProcessorEditor>, numSlots> pluginEditors;
     std::array<std::unique_ptr<juce::AudioBuffer<float>>, numSlots> auxBuffers;
@@ -228,10 +302,19 @@ private:
     SlotAccessGuard parameterGuard;
     double preparedSampleRate = 0.0; // the host's last prepare (under slotLock); 0 before it
     int preparedBlockSize = 0;
+    std::array<bool, numSlots> slotPrepared {}; // the slot's plugin was prepared and not released since
 
-    // A document that arrived off the message thread and waits for it (under pendingStateLock).
+    // Slots that keep a plugin without running it (all under slotLock): being reloaded, or missing.
+    std::array<bool, numSlots> slotRecovering {};
+    std::array<bool, numSlots> slotMissing {};
+    std::array<juce::String, numSlots> missingReason;
+
+    int operationDepth = 0; // message thread
+    std::unique_ptr<DeferredSlotWork> deferredWork; // message thread
+
+    // A document being restored: kept as the state until its restore is done (under pendingStateLock).
     mutable juce::CriticalSection pendingStateLock;
-    juce::MemoryBlock pendingState;
+    std::shared_ptr<const juce::MemoryBlock> pendingState;
     bool restorePending = false;
     juce::uint32 pendingGeneration = 0;
 

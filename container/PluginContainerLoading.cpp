@@ -9,6 +9,8 @@
 #include "hosting/EffectHandle.h"
 #include "hosting/FileFromPath.h"
 #include "hosting/MyHostAudioProcessorEditor.h"
+#include "hosting/PluginCallTracker.h"
+#include "container/DeferredSlotWork.h"
 #include "hosting/VSTP2PluginLoader.h"
 #include "ui/PluginContainerAudioProcessorEditor.h"
 
@@ -59,25 +61,76 @@ void PluginContainerAudioProcessor::takeLatencyOf(juce::AudioPluginInstance& ins
     updateHostDisplay(ChangeDetails().withParameterInfoChanged(true));
 }
 
-void PluginContainerAudioProcessor::watchdogStop()
-{
-    if (watchdog != nullptr)
-        watchdog->stopTimer();
-}
-
-void PluginContainerAudioProcessor::watchdogStart()
-{
-    if (watchdog != nullptr)
-        watchdog->startTimer(CrashWatchDog::periodMs);
-}
-
 void PluginContainerAudioProcessor::refreshEditorPanel()
 {
     if (auto* editor = dynamic_cast<PluginContainerAudioProcessorEditor*>(getActiveEditor()))
         editor->refreshPanel();
 }
 
+bool PluginContainerAudioProcessor::pluginCallInProgress() const
+{
+    for (int slot = 0; slot < numSlots; ++slot)
+        if (auto* instance = getPluginInstance(slot); instance != nullptr && plugin_calls::inProgress(vstEffectOf(*instance)))
+            return true;
+    return false;
+}
+
+void PluginContainerAudioProcessor::deferUntilPluginsFree(const juce::String& what,
+                                                          std::function<void(PluginContainerAudioProcessor&)> work)
+{
+    logLine(":" + what + " waits until the plugin's own call has returned");
+
+    if (deferredWork == nullptr)
+        deferredWork = std::make_unique<DeferredSlotWork>([this] { return !pluginCallInProgress(); });
+
+    deferredWork->add([self = weakThis, work = std::move(work)] {
+        if (auto* container = self.get())
+            work(*container);
+    });
+}
+
+void PluginContainerAudioProcessor::setMissing(int slot, bool missing, const juce::String& reason)
+{
+    const juce::ScopedLock lock(slotLock);
+    slotMissing[(size_t) slot] = missing;
+    missingReason[(size_t) slot] = missing ? reason : juce::String();
+}
+
+bool PluginContainerAudioProcessor::isPluginMissing(int slot) const
+{
+    const juce::ScopedLock lock(slotLock);
+    return slotMissing[(size_t) slot];
+}
+
+juce::String PluginContainerAudioProcessor::getMissingReason(int slot) const
+{
+    const juce::ScopedLock lock(slotLock);
+    return missingReason[(size_t) slot];
+}
+
+bool PluginContainerAudioProcessor::isPluginRecovering(int slot) const
+{
+    const juce::ScopedLock lock(slotLock);
+    return slotRecovering[(size_t) slot];
+}
+
 void PluginContainerAudioProcessor::unloadPlugin(int slot, bool keepRecoveryState, bool resumeProcessing)
+{
+    // Inside a call into the slot's plugin (its own modal loop), the plugin must outlive the call.
+    if (auto* instance = getPluginInstance(slot); instance != nullptr && plugin_calls::inProgress(vstEffectOf(*instance)))
+    {
+        deferUntilPluginsFree("unloading plugin in index " + juce::String(slot),
+                              [slot, keepRecoveryState, resumeProcessing](PluginContainerAudioProcessor& c) {
+                                  c.unloadPlugin(slot, keepRecoveryState, resumeProcessing);
+                              });
+        return;
+    }
+
+    unloadSlot(slot, keepRecoveryState, resumeProcessing);
+    refreshEditorPanel();
+}
+
+void PluginContainerAudioProcessor::unloadSlot(int slot, bool keepRecoveryState, bool resumeProcessing)
 {
     const juce::ScopedLock lock(slotLock);
 
@@ -95,10 +148,15 @@ void PluginContainerAudioProcessor::unloadPlugin(int slot, bool keepRecoveryStat
         auto old = exchangeLoader(slot, nullptr);
         old.reset();
         auxBuffers[(size_t) slot].reset();
+        slotPrepared[(size_t) slot] = false;
     }
 
     if (!keepRecoveryState)
+    {
         recoveryStates[(size_t) slot].reset();
+        slotMissing[(size_t) slot] = false;
+        missingReason[(size_t) slot] = {};
+    }
 
     if (resumeProcessing && isSuspended())
         suspendProcessing(false);
@@ -111,12 +169,12 @@ juce::File PluginContainerAudioProcessor::choosePluginFile()
     return dialogs->choosePluginFile();
 }
 
-std::optional<juce::String> PluginContainerAudioProcessor::resolveLoadPath(const juce::String& filePath)
+std::optional<juce::String> PluginContainerAudioProcessor::resolveLoadPath(const juce::String& filePath,
+                                                                           const std::shared_ptr<LoadDialogs>& dialogs)
 {
     // Each dialog runs a nested modal loop in which the host may destroy this container. After
     // each one, nothing of the container is touched unless it still exists.
     const juce::WeakReference<PluginContainerAudioProcessor> self(this);
-    const auto dialogs = loadDialogs;
 
     if (filePath.isEmpty())
     {
@@ -149,14 +207,37 @@ std::optional<juce::String> PluginContainerAudioProcessor::resolveLoadPath(const
 
 bool PluginContainerAudioProcessor::loadPlugin(int slot, const juce::String& filePath, const juce::String& pluginName)
 {
+    // A load replaces the slot's plugin: not while a call into it is in progress.
+    if (auto* instance = getPluginInstance(slot); instance != nullptr && plugin_calls::inProgress(vstEffectOf(*instance)))
+    {
+        deferUntilPluginsFree("loading plugin in index " + juce::String(slot),
+                              [slot, filePath, pluginName](PluginContainerAudioProcessor& c) {
+                                  c.loadPlugin(slot, filePath, pluginName);
+                              });
+        return false;
+    }
+
+    return loadPluginWith(slot, filePath, pluginName, {}, true, nullptr);
+}
+
+bool PluginContainerAudioProcessor::loadPluginWith(int slot, const juce::String& filePath, const juce::String& pluginName,
+                                                   const std::function<void(juce::AudioPluginInstance&)>& beforeCommit,
+                                                   bool mayAskUser, juce::String* unanswered)
+{
     const juce::WeakReference<PluginContainerAudioProcessor> self(this);
+    const OperationScope operation(*this);
 
     logLine(":loading plugin in index " + juce::String(slot) + ".");
 
     auto candidate = std::make_unique<VSTP2PluginLoader>();
     candidate->setScanWorkerPath("ScanWorker64.exe");
 
-    const auto resolved = resolveLoadPath(filePath);
+    const auto silent = mayAskUser ? nullptr : std::make_shared<SilentLoadDialogs>();
+    const std::shared_ptr<LoadDialogs> dialogs = silent != nullptr ? silent : loadDialogs;
+    const auto resolved = resolveLoadPath(filePath, dialogs);
+
+    if (silent != nullptr && unanswered != nullptr)
+        *unanswered = silent->unanswered();
 
     if (!resolved.has_value())
         return false; // the container was destroyed while a dialog was open
@@ -198,6 +279,11 @@ bool PluginContainerAudioProcessor::loadPlugin(int slot, const juce::String& fil
 
         if (loaded)
         {
+            // Set up before the slot shows it to the audio thread: the first block it plays
+            // already has its program, state and parameters.
+            if (beforeCommit)
+                beforeCommit(*instance);
+
             commitLoadedPlugin(slot, std::move(candidate));
         }
         else
@@ -213,7 +299,10 @@ bool PluginContainerAudioProcessor::loadPlugin(int slot, const juce::String& fil
     }
 
     if (slot != activePluginIndex.load() && slotsShareOneEffect())
-        loadDialogs->warnSharedEffect();
+        dialogs->warnSharedEffect();
+
+    if (loaded)
+        refreshEditorPanel();
 
     return loaded;
 }
@@ -222,18 +311,21 @@ void PluginContainerAudioProcessor::commitLoadedPlugin(int slot, std::unique_ptr
 {
     const bool active = slot == activePluginIndex.load();
 
-    watchdogStop();
-
     if (active)
         suspendProcessing(true);
 
     if (pluginLoaders[(size_t) slot] != nullptr)
-        unloadPlugin(slot, false, false);
+        unloadSlot(slot, false, false);
 
-    // A snapshot kept from a failed recovery belongs to the plugin file it was taken from; another
-    // file's plugin must never be given that program, state and those parameters.
-    if (auto& kept = recoveryStates[(size_t) slot]; kept != nullptr && kept->sourceFile != loader->getPluginFile())
+    // A kept snapshot belongs to the plugin it was taken from (file and name inside the file);
+    // another plugin must never be given that program, state and those parameters.
+    if (auto& kept = recoveryStates[(size_t) slot];
+        kept != nullptr && !kept->belongsTo(loader->getPluginFile(), loader->getPluginName()))
         kept.reset();
+
+    // A plugin in the slot again: it is no longer missing.
+    slotMissing[(size_t) slot] = false;
+    missingReason[(size_t) slot] = {};
 
     auto* instance = loader->getPluginInstance();
 
@@ -246,6 +338,7 @@ void PluginContainerAudioProcessor::commitLoadedPlugin(int slot, std::unique_ptr
 
     exchangeLoader(slot, std::move(loader));
     pluginCrashed[(size_t) slot] = false;
+    slotPrepared[(size_t) slot] = true;
 
     if (wide)
         consolePrint("allocating aux buffer ( plugin has more outputs )");
@@ -256,8 +349,6 @@ void PluginContainerAudioProcessor::commitLoadedPlugin(int slot, std::unique_ptr
 
     if (auto* editor = dynamic_cast<PluginContainerAudioProcessorEditor*>(getActiveEditor()))
         editor->refreshProgramChooser(slot);
-
-    watchdogStart();
 }
 
 bool PluginContainerAudioProcessor::slotsShareOneEffect() const
@@ -270,31 +361,43 @@ bool PluginContainerAudioProcessor::slotsShareOneEffect() const
 
 bool PluginContainerAudioProcessor::setActivePlugin(int slot)
 {
-    const juce::ScopedLock lock(slotLock);
+    juce::AudioPluginInstance* previous = nullptr;
 
-    logLine(":changing active plugin to index " + juce::String(slot));
-
-    if (slot == activePluginIndex.load() && pluginLoaders[(size_t) slot] != nullptr)
-        return true;
-
-    if (pluginLoaders[(size_t) slot] == nullptr)
     {
-        logLine(":no plugin available at index " + juce::String(slot));
-        return false;
+        const juce::ScopedLock lock(slotLock);
+
+        logLine(":changing active plugin to index " + juce::String(slot));
+
+        if (slot == activePluginIndex.load() && pluginLoaders[(size_t) slot] != nullptr)
+            return true;
+
+        if (pluginLoaders[(size_t) slot] == nullptr)
+        {
+            logLine(":no plugin available at index " + juce::String(slot));
+            return false;
+        }
+
+        const auto from = activePluginIndex.load();
+
+        // The standby goes live first. Nothing here calls into the plugin switched away from: a
+        // crashed plugin may hang or hold its own lock, and the output must not wait for it.
+        suspendProcessing(true);
+        setActiveIndex(slot);
+        takeLatencyOf(*getPluginInstance(slot));
+        logLine(":successfully changed active plugin to index " + juce::String(slot));
+
+        suspendProcessing(false);
+
+        if (!pluginCrashed[(size_t) from])
+            previous = getPluginInstance(from);
     }
 
-    suspendProcessing(true);
-
-    if (auto* current = getPluginInstance(activePluginIndex.load()))
-        current->reset();
-
-    setActiveIndex(slot);
-    takeLatencyOf(*getPluginInstance(slot));
-    logLine(":successfully changed active plugin to index " + juce::String(slot));
-
-    suspendProcessing(false);
-
     refreshEditorPanel();
+
+    // The plugin switched away from is reset (its voices and tails cleared, ready to be switched
+    // back in) once the new one plays, outside every lock, and never when it has crashed.
+    if (previous != nullptr && !plugin_calls::inProgress(vstEffectOf(*previous)))
+        previous->reset();
 
     return true;
 }

@@ -1,5 +1,7 @@
 #include "crashwatch/AudioProcessorState.h"
 
+#include "hosting/FileFromPath.h"
+
 void AudioProcessorState::capture(juce::AudioPluginInstance& instance)
 {
     parameterValues.clearQuick();
@@ -12,6 +14,10 @@ void AudioProcessorState::capture(juce::AudioPluginInstance& instance)
 
     stateData.reset();
     instance.getStateInformation(stateData);
+
+    displayName = instance.getName();
+    numInputs = instance.getTotalNumInputChannels();
+    numOutputs = instance.getTotalNumOutputChannels();
 }
 
 void AudioProcessorState::applyTo(juce::AudioPluginInstance& instance) const
@@ -19,10 +25,23 @@ void AudioProcessorState::applyTo(juce::AudioPluginInstance& instance) const
     if (programIndex != -1)
         instance.setCurrentProgram(programIndex);
 
-    instance.setStateInformation(stateData.getData(), (int) stateData.getSize());
+    if (!stateData.isEmpty())
+        instance.setStateInformation(stateData.getData(), (int) stateData.getSize());
 
     const auto& parameters = instance.getParameters();
     for (int i = 0; i < parameterValues.size(); ++i)
         if (auto* parameter = parameters[i])
             parameter->setValue(parameterValues.getUnchecked(i));
+}
+
+bool AudioProcessorState::belongsTo(const juce::File& file, const juce::String& name) const
+{
+    return sourceFile == file && pluginName == name;
+}
+
+void AudioProcessorState::setSource(const juce::String& path, const juce::String& name)
+{
+    filePath = path;
+    sourceFile = fileFromPath(path);
+    pluginName = name;
 }

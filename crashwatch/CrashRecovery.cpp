@@ -5,6 +5,9 @@
 #include "crashwatch/AudioProcessorState.h"
 #include "hosting/EffectHandle.h"
 #include "hosting/GenericAudioPluginLoader.h"
+#include "hosting/MyHostAudioProcessorEditor.h"
+#include "hosting/PluginCallTracker.h"
+#include "hosting/eee34ty0w9845rgymsiufdgomiugdfi.h"
 
 namespace
 {
@@ -28,6 +31,7 @@ bool PluginContainerAudioProcessor::probePluginCrash(int slot)
         return pluginCrashed[(size_t) slot];
 
     // Straight to the plugin's dispatcher, without the instance's lock: a crashed plugin may hold it.
+    const plugin_calls::Scope call(effect);
     const auto answer = effect->dispatcher(effect, Vst2::effVendorSpecific, crashQueryIndex, crashQueryValue, nullptr,
                                            crashQueryOption);
 
@@ -41,34 +45,106 @@ bool PluginContainerAudioProcessor::probePluginCrash(int slot)
     return true;
 }
 
-void PluginContainerAudioProcessor::recoverPlugin(int slot)
+void PluginContainerAudioProcessor::recoverPlugin(int slot, bool mayAskUser)
 {
     const juce::WeakReference<PluginContainerAudioProcessor> self(this);
+
+    // The crashed plugin may still have a call of ours on its stack (its own dialog loop): it is
+    // reloaded once that call has returned.
+    if (pluginCallInProgress())
+    {
+        deferUntilPluginsFree("recovering plugin in index " + juce::String(slot),
+                              [slot, mayAskUser](PluginContainerAudioProcessor& c) { c.recoverPlugin(slot, mayAskUser); });
+        return;
+    }
 
     consolePrint("Recovering plugin at index " + juce::String(slot) + " in instance with name " + getInstanceName()
                  + ".");
 
-    if (pluginLoaders[(size_t) slot] != nullptr)
+    // Which plugin to reload, and the state to give it: the slot's snapshot, which also stands for
+    // the slot in every save until the reload is done. A slot that was never saved has only its
+    // identity: the plugin comes back in its default state.
+    std::shared_ptr<AudioProcessorState> record;
+    bool editorWasOpen = false;
     {
-        const auto path = pluginLoaders[(size_t) slot]->getPluginFile().getFullPathName();
-
-        unloadPlugin(slot, true, false);
-        const bool reloaded = loadPlugin(slot, path, {});
-
-        // The load may have asked the user; the host may have closed the container meanwhile.
-        if (self == nullptr)
-            return;
-
         const juce::ScopedLock lock(slotLock);
-        const auto* snapshot = recoveryStates[(size_t) slot].get();
-        auto* instance = getPluginInstance(slot);
+        const auto s = (size_t) slot;
 
-        if (reloaded && instance != nullptr && snapshot != nullptr && getOption(optionReloadCrashedPluginData))
+        if (pluginLoaders[s] == nullptr && !slotMissing[s])
         {
-            consolePrint("Recovering plugin state...");
-            snapshot->applyTo(*instance);
+            refreshEditorPanel();
+            return; // nothing to recover
+        }
+
+        if (recoveryStates[s] == nullptr)
+            recoveryStates[s] = identityOf(slot);
+
+        record = recoveryStates[s];
+        slotRecovering[s] = true;
+
+        if (auto& holder = pluginEditors[s])
+            if (auto* window = holder->getEditorWindow())
+                editorWasOpen = window->isEditorOpen();
+    }
+
+    if (record->filePath.isEmpty())
+    {
+        // Nothing says where the plugin came from: it cannot be reloaded.
+        const juce::ScopedLock lock(slotLock);
+        slotRecovering[(size_t) slot] = false;
+        refreshEditorPanel();
+        return;
+    }
+
+    unloadSlot(slot, true, false);
+
+    const bool applyState = getOption(optionReloadCrashedPluginData);
+    juce::String unanswered;
+
+    // The same plugin of the same file: a shell's plugin by its stored name, never by a choice.
+    const bool reloaded = loadPluginWith(
+        slot, record->filePath, record->pluginName,
+        [&](juce::AudioPluginInstance& instance) {
+            if (applyState && (record->programIndex != -1 || !record->stateData.isEmpty() || !record->parameterValues.isEmpty()))
+            {
+                consolePrint("Recovering plugin state...");
+                record->applyTo(instance);
+            }
+        },
+        mayAskUser, &unanswered);
+
+    // The load may have asked the user; the host may have closed the container meanwhile.
+    if (self == nullptr)
+        return;
+
+    {
+        const juce::ScopedLock lock(slotLock);
+        const auto s = (size_t) slot;
+        slotRecovering[s] = false;
+
+        if (reloaded)
+        {
+            // The snapshot stays the slot's last good state; it now names the file the plugin came
+            // from (which the user may have located anew).
+            if (auto* loader = pluginLoaders[s].get())
+                record->setSource(loader->getPluginFile().getFullPathName(), loader->getPluginName());
+            recoveryStates[s] = record;
+        }
+        else
+        {
+            // Kept for the project as it was, and shown as missing, until the user unloads it,
+            // loads another plugin or recovers it again.
+            recoveryStates[s] = record;
+            slotMissing[s] = true;
+            missingReason[s] = unanswered.isNotEmpty() ? unanswered : juce::String("the plugin could not be loaded again");
         }
     }
+
+    if (!reloaded)
+        consolePrint("Could not recover plugin at index " + juce::String(slot) + " in instance with name "
+                     + getInstanceName() + ": " + getMissingReason(slot));
+    else if (editorWasOpen)
+        openEditor(slot);
 
     refreshEditorPanel();
 }

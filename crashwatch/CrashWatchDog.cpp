@@ -48,27 +48,47 @@ void CrashWatchDog::unregisterContainer(PluginContainerAudioProcessor& container
 
 void CrashWatchDog::timerCallback()
 {
+    // A dialog opened by a tick runs a nested loop in which the framework may deliver this timer
+    // again: a tick never nests, the outer one finishes first.
+    if (ticking)
+        return;
+
     const juce::WeakReference<CrashWatchDog> self(this);
+    ticking = true;
+
+    // First every container is probed and switched away from a crashed plugin, so no container
+    // waits for another's reload; then the crashed slots are reloaded.
+    juce::Array<juce::WeakReference<PluginContainerAudioProcessor>> containers;
+    std::vector<std::array<bool, 2>> crashedNow;
 
     for (tickPosition = 0; tickPosition < watchedProcessors.size(); ++tickPosition)
     {
-        tickContainer(*watchedProcessors.getUnchecked(tickPosition));
+        auto* container = watchedProcessors.getUnchecked(tickPosition);
+        containers.add(container);
+        crashedNow.push_back(probeAndSwitch(*container));
+    }
 
-        // The last container went away during a dialog, and this watchdog with it.
+    tickPosition = -1;
+
+    for (int i = 0; i < containers.size(); ++i)
+    {
+        if (auto* container = containers.getReference(i).get())
+            recoverCrashed(*container, crashedNow[(size_t) i]);
+
+        // The last container went away during a reload, and this watchdog with it.
         if (self == nullptr)
             return;
     }
 
-    tickPosition = -1;
+    ticking = false;
 }
 
-void CrashWatchDog::tickContainer(PluginContainerAudioProcessor& container)
+std::array<bool, 2> CrashWatchDog::probeAndSwitch(PluginContainerAudioProcessor& container)
 {
     using Processor = PluginContainerAudioProcessor;
-    const juce::WeakReference<Processor> alive(&container);
 
     const bool loaded[2] = { container.getPluginInstance(0) != nullptr, container.getPluginInstance(1) != nullptr };
-    const bool crashed[2] = { container.probePluginCrash(0), container.probePluginCrash(1) };
+    const std::array<bool, 2> crashed { container.probePluginCrash(0), container.probePluginCrash(1) };
 
     const int active = container.getActivePluginIndex();
     const int other = 1 - active;
@@ -77,17 +97,30 @@ void CrashWatchDog::tickContainer(PluginContainerAudioProcessor& container)
         && !container.isPluginCrashed(other) && container.getOption(Processor::optionAutoSwitch))
         container.setActivePlugin(other);
 
+    return crashed;
+}
+
+void CrashWatchDog::recoverCrashed(PluginContainerAudioProcessor& container, std::array<bool, 2> crashed)
+{
+    using Processor = PluginContainerAudioProcessor;
+    const juce::WeakReference<Processor> alive(&container);
+
     if (!container.getOption(Processor::optionAutoCrashRecovery))
+        return;
+
+    // A load, recovery or restore of this container is waiting for a dialog: its slots are in
+    // the middle of a change. The marks stay, and a later tick comes back to them.
+    if (container.isBusy())
         return;
 
     for (int slot = 0; slot < Processor::numSlots; ++slot)
     {
-        if (!crashed[slot])
+        if (!crashed[(size_t) slot])
             continue;
 
-        alive->recoverPlugin(slot);
+        // The watchdog never asks anybody: a reload that needs an answer leaves the slot marked.
+        alive->recoverPlugin(slot, false);
 
-        // A recovery may ask the user for a file; the host may close this container meanwhile.
         if (alive == nullptr)
             return;
     }

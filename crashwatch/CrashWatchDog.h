@@ -2,6 +2,7 @@
 
 #include <juce_events/juce_events.h>
 
+#include <array>
 #include <memory>
 
 class PluginContainerAudioProcessor;
@@ -15,9 +16,12 @@ class PluginContainerAudioProcessor;
     There is one watchdog while at least one container exists: the first container creates it, the
     last one deletes it. Containers register in their constructor and leave in their destructor.
 
-    A tick can open dialogs (a recovery may ask for a plugin file), and in their nested loops a host
-    may destroy containers, or the last of them and with it the watchdog. The tick keeps its place
-    in the list across such removals and stops at once when the watchdog itself is gone.
+    A tick first probes every container and switches each away from a crashed active plugin, then
+    reloads the crashed plugins, so one container's reload never delays another's switch. The
+    watchdog's reloads open no dialog; a reload that would need an answer leaves the slot marked
+    as missing, with the reason. A plugin's reload may still run a nested loop of its own, in which
+    the host may destroy containers, or the last of them and with it the watchdog: the tick holds
+    weak references and stops at once when the watchdog itself is gone. A tick never nests.
 
     Message thread only.
 */
@@ -46,11 +50,14 @@ public:
     static void unregisterContainer(PluginContainerAudioProcessor& container);
 
 private:
-    /** Probe, auto-switch and auto-recovery of one container. */
-    static void tickContainer(PluginContainerAudioProcessor& container);
+    /** Probe and auto-switch of one container; returns the slots found crashed. */
+    static std::array<bool, 2> probeAndSwitch(PluginContainerAudioProcessor& container);
+    /** Auto-recovery of the slots found crashed, without dialogs; none while the container is busy. */
+    static void recoverCrashed(PluginContainerAudioProcessor& container, std::array<bool, 2> crashed);
 
     juce::Array<PluginContainerAudioProcessor*> watchedProcessors;
-    int tickPosition = -1; // the container the running tick is at, or -1
+    int tickPosition = -1; // the container the running tick's probe is at, or -1
+    bool ticking = false;  // a tick is running (a nested one returns at once)
 
     JUCE_DECLARE_WEAK_REFERENCEABLE(CrashWatchDog)
     JUCE_DECLARE_NON_COPYABLE(CrashWatchDog)

@@ -1,4 +1,5 @@
 #include "hosting/eee34ty0w9845rgymsiufdgomiugdfi.h"
+#include "hosting/PluginCallTracker.h"
 
 #include "hosting/EditorWindowOutput.h"
 
@@ -27,6 +28,9 @@ Vst2::VstIntPtr eee34ty0w9845rgymsiufdgomiugdfi::dispatchEditorOpcode(Vst2::VstI
     if (effect == nullptr || effect->dispatcher == nullptr)
         return 0;
 
+    // The plugin may run a loop of its own in here (a dialog, its request for host idle): while it
+    // does, nothing may destroy it.
+    const plugin_calls::Scope call(effect);
     return effect->dispatcher(effect, opcode, 0, 0, ptr, 0.0f);
 }
 

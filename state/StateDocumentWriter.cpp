@@ -10,13 +10,14 @@
 void PluginContainerAudioProcessor::getStateInformation(juce::MemoryBlock& destData)
 {
     {
-        // A document handed over by another thread and not yet restored is still the state: the
-        // host gets it back as it gave it.
+        // A document whose restore has not finished is still the state: the host gets it back as
+        // it gave it.
         const juce::ScopedLock lock(pendingStateLock);
 
         if (restorePending)
         {
-            destData.insert(pendingState.getData(), pendingState.getSize(), 0);
+            if (pendingState != nullptr)
+                destData.insert(pendingState->getData(), pendingState->getSize(), 0);
             return;
         }
     }
@@ -24,15 +25,94 @@ void PluginContainerAudioProcessor::getStateInformation(juce::MemoryBlock& destD
     writeStateDocument(destData);
 }
 
-void PluginContainerAudioProcessor::captureRecoveryState(int slot)
+const AudioProcessorState& PluginContainerAudioProcessor::captureRecoveryState(int slot)
 {
     auto& loader = pluginLoaders[(size_t) slot];
     auto& kept = recoveryStates[(size_t) slot];
 
+    // The old snapshot goes first: a plugin's state may be large, and two at once double the peak.
     kept.reset();
-    kept = std::make_unique<AudioProcessorState>();
+    kept = std::make_shared<AudioProcessorState>();
     kept->capture(*loader->getPluginInstance());
-    kept->sourceFile = loader->getPluginFile();
+    kept->setSource(loader->getPluginFile().getFullPathName(), loader->getPluginName());
+    return *kept;
+}
+
+std::shared_ptr<AudioProcessorState> PluginContainerAudioProcessor::identityOf(int slot) const
+{
+    const auto& loader = pluginLoaders[(size_t) slot];
+    auto identity = std::make_shared<AudioProcessorState>();
+
+    if (loader == nullptr)
+        return identity;
+
+    identity->setSource(loader->getPluginFile().getFullPathName(), loader->getPluginName());
+
+    // What the framework knows of the instance already: nothing here calls into the plugin.
+    if (auto* instance = loader->getPluginInstance())
+    {
+        identity->displayName = instance->getName();
+        identity->numInputs = instance->getTotalNumInputChannels();
+        identity->numOutputs = instance->getTotalNumOutputChannels();
+    }
+
+    return identity;
+}
+
+PluginContainerAudioProcessor::SaveSource PluginContainerAudioProcessor::saveSourceOf(int slot) const
+{
+    const auto s = (size_t) slot;
+    const bool kept = recoveryStates[s] != nullptr;
+
+    // Being reloaded, or missing on this machine: the slot is saved as it was before.
+    if (slotRecovering[s] || slotMissing[s])
+        return kept ? SaveSource::snapshot : SaveSource::none;
+
+    if (pluginLoaders[s] == nullptr)
+        return SaveSource::none;
+
+    // A crashed plugin's state is not to be trusted, and asking it may never return.
+    if (pluginCrashed[s].load())
+        return SaveSource::snapshot;
+
+    return SaveSource::plugin;
+}
+
+void PluginContainerAudioProcessor::writePluginElement(XmlDocumentText& xml, int slot, const AudioProcessorState& state)
+{
+    const auto numParameters = state.parameterValues.size();
+    const auto& block = state.stateData;
+
+    xml.beginElement("plugin");
+    xml.attribute("index", slot);
+    xml.attribute("filePath", state.filePath);
+    xml.attribute("numInputs", state.numInputs);
+    xml.attribute("numOutputs", state.numOutputs);
+    xml.attribute("name", state.displayName);
+    xml.attribute("numParams", numParameters);
+    if (state.programIndex != -1)
+        xml.attribute("currentProgram", state.programIndex);
+    xml.attribute("loadedPluginName", state.pluginName);
+    xml.attribute("binDataSize", (int) block.getSize());
+    xml.rawAttribute("binData", memory_block_base64::encodedLength(block.getSize()),
+                     [&](char* dest) { memory_block_base64::encode(block.getData(), block.getSize(), dest); });
+    consolePrint("binary data size: " + juce::String((juce::int64) block.getSize()));
+
+    if (numParameters > 0)
+    {
+        xml.openChildren();
+        xml.beginElement("f_parameters");
+
+        for (int i = 0; i < numParameters; ++i)
+            xml.attribute(("param" + juce::String(i)).toRawUTF8(), parameterValueText(state.parameterValues.getUnchecked(i)));
+
+        xml.endEmptyElement();
+        xml.closeElement();
+    }
+    else
+    {
+        xml.endEmptyElement();
+    }
 }
 
 void PluginContainerAudioProcessor::writeStateDocument(juce::MemoryBlock& destData)
@@ -43,26 +123,30 @@ void PluginContainerAudioProcessor::writeStateDocument(juce::MemoryBlock& destDa
 
     consolePrint(name + ":getStateInformation");
 
-    // The plugins' state blocks are fetched first, so the document's size is known before writing.
-    struct SlotBlock
-    {
-        int slot;
-        juce::MemoryBlock state;
-    };
-    std::vector<SlotBlock> blocks;
+    // What each slot is written from: a healthy plugin's state is captured once, and that capture
+    // becomes the slot's recovery snapshot too; every other slot is written from what it keeps.
+    std::array<std::shared_ptr<const AudioProcessorState>, numSlots> sources;
     size_t expected = 4096;
 
     for (int slot = 0; slot < numSlots; ++slot)
     {
-        if (pluginLoaders[(size_t) slot] == nullptr)
-            continue;
+        switch (saveSourceOf(slot))
+        {
+            case SaveSource::plugin:
+                captureRecoveryState(slot);
+                sources[(size_t) slot] = recoveryStates[(size_t) slot];
+                break;
+            case SaveSource::snapshot:
+                sources[(size_t) slot] = recoveryStates[(size_t) slot] != nullptr ? recoveryStates[(size_t) slot]
+                                                                                   : identityOf(slot);
+                break;
+            case SaveSource::none:
+                break;
+        }
 
-        captureRecoveryState(slot);
-
-        blocks.push_back({ slot, {} });
-        pluginLoaders[(size_t) slot]->getPluginInstance()->getStateInformation(blocks.back().state);
-        expected += memory_block_base64::encodedLength(blocks.back().state.getSize())
-                  + (size_t) getPluginInstance(slot)->getParameters().size() * 40;
+        if (const auto& source = sources[(size_t) slot])
+            expected += memory_block_base64::encodedLength(source->stateData.getSize())
+                      + (size_t) source->parameterValues.size() * 40;
     }
 
     juce::MemoryBlock document;
@@ -93,53 +177,13 @@ void PluginContainerAudioProcessor::writeStateDocument(juce::MemoryBlock& destDa
 
     int children = 1;
 
-    for (auto& entry : blocks)
+    for (int slot = 0; slot < numSlots; ++slot)
     {
-        const auto slot = entry.slot;
-        auto& state = entry.state;
-        auto& loader = *pluginLoaders[(size_t) slot];
-        auto& instance = *loader.getPluginInstance();
-        const auto numParameters = instance.getParameters().size();
-
-        xml.beginElement("plugin");
-        xml.attribute("index", slot);
-        xml.attribute("filePath", loader.getPluginFile().getFullPathName());
-        xml.attribute("numInputs", instance.getTotalNumInputChannels());
-        xml.attribute("numOutputs", instance.getTotalNumOutputChannels());
-        xml.attribute("name", instance.getName());
-        xml.attribute("numParams", numParameters);
-        if (instance.getNumPrograms() != 0)
-            xml.attribute("currentProgram", instance.getCurrentProgram());
-        xml.attribute("loadedPluginName", loader.getPluginName());
-        xml.attribute("binDataSize", (int) state.getSize());
-        xml.rawAttribute("binData", memory_block_base64::encodedLength(state.getSize()),
-                         [&](char* dest) { memory_block_base64::encode(state.getData(), state.getSize(), dest); });
-        consolePrint("binary data size: " + juce::String((juce::int64) state.getSize()));
-
-        state.reset(); // not needed any more: keeps the peak of a save low
-
-        if (numParameters > 0)
+        if (const auto& source = sources[(size_t) slot])
         {
-            xml.openChildren();
-            xml.beginElement("f_parameters");
-
-            const auto& parameters = instance.getParameters();
-            for (int i = 0; i < numParameters; ++i)
-            {
-                auto* parameter = parameters[i];
-                xml.attribute(("param" + juce::String(i)).toRawUTF8(),
-                              parameterValueText(parameter != nullptr ? parameter->getValue() : 0.0f));
-            }
-
-            xml.endEmptyElement();
-            xml.closeElement();
+            writePluginElement(xml, slot, *source);
+            ++children;
         }
-        else
-        {
-            xml.endEmptyElement();
-        }
-
-        ++children;
     }
 
     xml.closeElement();

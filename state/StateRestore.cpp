@@ -44,35 +44,34 @@ bool PluginContainerAudioProcessor::isRestorePending() const
     return restorePending;
 }
 
+juce::uint32 PluginContainerAudioProcessor::holdPendingDocument(const void* data, int sizeInBytes)
+{
+    auto document = std::make_shared<juce::MemoryBlock>(data, data != nullptr && sizeInBytes > 0 ? (size_t) sizeInBytes : 0);
+
+    const juce::ScopedLock lock(pendingStateLock);
+    pendingState = std::move(document);
+    restorePending = true;
+    return ++pendingGeneration;
+}
+
 void PluginContainerAudioProcessor::setStateInformation(const void* data, int sizeInBytes)
 {
+    // Until the restore has finished, the document is the container's state: a save meanwhile
+    // (from another thread, or from a dialog's nested loop during the restore's loads) gives the
+    // host this document back as it came, never the new main element with the old slots.
+    const auto generation = holdPendingDocument(data, sizeInBytes);
+
     auto* messageManager = juce::MessageManager::getInstanceWithoutCreating();
 
     if (messageManager == nullptr || messageManager->isThisTheMessageThread())
     {
-        {
-            // A restore here supersedes one still waiting from another thread.
-            const juce::ScopedLock lock(pendingStateLock);
-            restorePending = false;
-            pendingState.reset();
-            ++pendingGeneration;
-        }
-
-        restoreFromDocument(static_cast<const char*>(data), documentLength(data, sizeInBytes));
+        runPendingRestore(generation);
         return;
     }
 
     // Off the message thread: loading plugins (and perhaps asking the user for a file) belongs on
     // the message thread, and waiting for it here could deadlock a host that waits for this thread
-    // there. The document is kept and restored there; getStateInformation returns it meanwhile.
-    juce::uint32 generation = 0;
-    {
-        const juce::ScopedLock lock(pendingStateLock);
-        pendingState.replaceAll(data, data != nullptr && sizeInBytes > 0 ? (size_t) sizeInBytes : 0);
-        restorePending = true;
-        generation = ++pendingGeneration;
-    }
-
+    // there. The document is restored there; getStateInformation returns it meanwhile.
     juce::MessageManager::callAsync([self = weakThis, generation] {
         if (auto* container = self.get())
             container->runPendingRestore(generation);
@@ -81,7 +80,7 @@ void PluginContainerAudioProcessor::setStateInformation(const void* data, int si
 
 void PluginContainerAudioProcessor::runPendingRestore(juce::uint32 generation)
 {
-    juce::MemoryBlock document;
+    std::shared_ptr<const juce::MemoryBlock> document;
     {
         const juce::ScopedLock lock(pendingStateLock);
 
@@ -91,9 +90,32 @@ void PluginContainerAudioProcessor::runPendingRestore(juce::uint32 generation)
         document = pendingState;
     }
 
+    // A restore replaces the slots: not in the middle of a reload or another restore (their
+    // dialogs' nested loops run posted work), and not while a plugin has a call of ours on its
+    // stack. It runs as soon as they are done; the document stays the state until then.
+    if (isBusy() || pluginCallInProgress())
+    {
+        deferUntilPluginsFree("restoring the state document", [generation](PluginContainerAudioProcessor& c) {
+            if (c.isBusy())
+            {
+                // Still busy (the deferred work runs from the same loops): try again shortly.
+                juce::Timer::callAfterDelay(40, [self = c.weakThis, generation] {
+                    if (auto* container = self.get())
+                        container->runPendingRestore(generation);
+                });
+                return;
+            }
+            c.runPendingRestore(generation);
+        });
+        return;
+    }
+
     const juce::WeakReference<PluginContainerAudioProcessor> self(this);
-    restoreFromDocument(static_cast<const char*>(document.getData()),
-                        documentLength(document.getData(), (int) document.getSize()));
+    {
+        const OperationScope operation(*this);
+        restoreFromDocument(static_cast<const char*>(document->getData()),
+                            documentLength(document->getData(), (int) document->getSize()));
+    }
 
     if (self == nullptr)
         return;
@@ -148,8 +170,8 @@ void PluginContainerAudioProcessor::restoreFromDocument(const char* text, size_t
     auto* editor = dynamic_cast<PluginContainerAudioProcessorEditor*>(getActiveEditor());
 
     for (int slot = 0; slot < numSlots; ++slot)
-        if (slotsToUnload[(size_t) slot] && pluginLoaders[(size_t) slot] != nullptr)
-            unloadPlugin(slot, false, false);
+        if (slotsToUnload[(size_t) slot] && (pluginLoaders[(size_t) slot] != nullptr || isPluginMissing(slot)))
+            unloadSlot(slot, false, false);
 
     if (editor != nullptr)
         editor->refreshPanel();
@@ -187,13 +209,11 @@ void PluginContainerAudioProcessor::applyMainPluginElement(const DocumentElement
     }
 }
 
-void PluginContainerAudioProcessor::restorePluginElement(const DocumentElement& element,
-                                                         std::array<bool, 2>& slotsToUnload)
+std::shared_ptr<AudioProcessorState> PluginContainerAudioProcessor::snapshotFromElement(const DocumentElement& element)
 {
+    auto snapshot = std::make_shared<AudioProcessorState>();
     juce::String filePath, pluginName;
-    int targetSlot = -1, program = -1, declaredSize = 0;
-    juce::MemoryBlock stateBlock;
-    const auto* parameters = element.firstChildNamed("f_parameters");
+    int declaredSize = 0;
 
     consolePrint(nameBeforeColon(element) + " : ");
 
@@ -210,81 +230,112 @@ void PluginContainerAudioProcessor::restorePluginElement(const DocumentElement& 
             if (bytes < 1)
                 consolePrint("data_size == 0");
             else
-                memory_block_base64::decode(attribute.bytes(), bytes, stateBlock);
+                memory_block_base64::decode(attribute.bytes(), bytes, snapshot->stateData);
 
             continue;
         }
 
         const auto value = attribute.text();
 
-        if (attributeName == "index")
-            targetSlot = value.getIntValue();
-        else if (attributeName == "filePath")
+        if (attributeName == "filePath")
             filePath = value;
         else if (attributeName == "binDataSize")
             declaredSize = value.getIntValue();
         else if (attributeName == "currentProgram")
-            program = value.getIntValue();
+            snapshot->programIndex = value.getIntValue();
         else if (attributeName == "loadedPluginName")
             pluginName = value;
+        else if (attributeName == "name")
+            snapshot->displayName = value;
+        else if (attributeName == "numInputs")
+            snapshot->numInputs = value.getIntValue();
+        else if (attributeName == "numOutputs")
+            snapshot->numOutputs = value.getIntValue();
 
         consolePrint(attributeName + " : " + value);
     }
 
+    snapshot->setSource(filePath, pluginName);
+
+    if (const auto* parameters = element.firstChildNamed("f_parameters"))
+        for (int i = 0; i < (int) parameters->attributes.size(); ++i)
+            snapshot->parameterValues.add((float) attributeAt(*parameters, i).getDoubleValue());
+
+    return snapshot;
+}
+
+void PluginContainerAudioProcessor::restorePluginElement(const DocumentElement& element,
+                                                         std::array<bool, 2>& slotsToUnload)
+{
+    const auto snapshot = snapshotFromElement(element);
+    const auto* parameters = element.firstChildNamed("f_parameters");
+
+    int targetSlot = -1, declaredSize = 0;
+    for (const auto& attribute : element.attributes)
+    {
+        if (attribute.name == "index")
+            targetSlot = attribute.text().getIntValue();
+        else if (attribute.name == "binDataSize")
+            declaredSize = attribute.text().getIntValue();
+    }
+
     const auto name = getInstanceName();
-    consolePrint(name + ":path: " + filePath);
-    consolePrint(name + ":loadedPluginName: " + pluginName);
+    consolePrint(name + ":path: " + snapshot->filePath);
+    consolePrint(name + ":loadedPluginName: " + snapshot->pluginName);
     consolePrint(name + ":target_index: " + juce::String(targetSlot));
     consolePrint(name + ":data_size: " + juce::String(declaredSize));
-    consolePrint(name + ":data_size ( mem block ): " + juce::String((juce::int64) stateBlock.getSize()));
+    consolePrint(name + ":data_size ( mem block ): " + juce::String((juce::int64) snapshot->stateData.getSize()));
 
     // No slot named, or one the container does not have: nothing is loaded and no slot is kept.
     if (!isValidSlot(targetSlot))
         return;
 
     slotsToUnload[(size_t) targetSlot] = false;
-    unloadPlugin(targetSlot, false, false);
+    unloadSlot(targetSlot, false, false);
 
-    consolePrint("loading in index: " + juce::String(targetSlot) + " " + filePath + " " + pluginName);
+    consolePrint("loading in index: " + juce::String(targetSlot) + " " + snapshot->filePath + " " + snapshot->pluginName);
 
     const juce::WeakReference<PluginContainerAudioProcessor> self(this);
-    const bool loaded = loadPlugin(targetSlot, filePath, pluginName);
+
+    // The program, state block and parameters go to the new plugin before the slot shows it to
+    // the audio thread.
+    const bool loaded = loadPluginWith(
+        targetSlot, snapshot->filePath, snapshot->pluginName,
+        [&](juce::AudioPluginInstance& instance) {
+            if (snapshot->programIndex != -1)
+                consolePrint("Setting currentProgram to index " + juce::String(snapshot->programIndex));
+
+            if (parameters != nullptr)
+                consolePrint(name + ": Setting parameters( " + juce::String((int) parameters->attributes.size()) + ")");
+            else
+                consolePrint("parameter_sub_sub_element == NULL");
+
+            snapshot->applyTo(instance);
+        },
+        true, nullptr);
 
     if (self == nullptr)
         return;
 
     if (!loaded)
     {
-        slotsToUnload[(size_t) targetSlot] = true;
+        // The slot keeps the document's plugin for the project (file, name, state) and shows it as
+        // missing: a save on a machine without the plugin must not delete it from the project.
+        if (snapshot->filePath.isNotEmpty())
+        {
+            const juce::ScopedLock lock(slotLock);
+            recoveryStates[(size_t) targetSlot] = snapshot;
+            slotMissing[(size_t) targetSlot] = true;
+            missingReason[(size_t) targetSlot] = "the plugin could not be loaded: " + snapshot->filePath;
+            consolePrint(name + ":keeping index " + juce::String(targetSlot) + " for the project; plugin missing");
+        }
+        else
+        {
+            slotsToUnload[(size_t) targetSlot] = true;
+        }
         return;
     }
 
     const juce::ScopedLock lock(slotLock);
-    auto* instance = getPluginInstance(targetSlot);
-
-    if (program != -1)
-    {
-        instance->setCurrentProgram(program);
-        consolePrint("Setting currentProgram to index " + juce::String(program));
-    }
-
-    if (!stateBlock.isEmpty())
-        instance->setStateInformation(stateBlock.getData(), (int) stateBlock.getSize());
-
-    if (parameters != nullptr)
-    {
-        const auto count = (int) parameters->attributes.size();
-        consolePrint(name + ": Setting parameters( " + juce::String(count) + ")");
-
-        const auto& instanceParameters = instance->getParameters();
-        for (int i = 0; i < count; ++i)
-            if (auto* parameter = instanceParameters[i])
-                parameter->setValue((float) attributeAt(*parameters, i).getDoubleValue());
-    }
-    else
-    {
-        consolePrint("parameter_sub_sub_element == NULL");
-    }
-
     captureRecoveryState(targetSlot);
 }

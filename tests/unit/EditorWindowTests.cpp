@@ -357,10 +357,11 @@ TEST_F(EditorWindows, EditorIsClosedBeforeItsPluginGoesOnReplacementAndRecovery)
     {
         const char* name;
         std::function<void(PluginContainerAudioProcessor&)> replace;
+        bool reopened; // the new plugin's editor is shown again in a window of its own
     };
     const std::vector<Way> ways {
-        { "a load into the slot", [](auto& c) { EXPECT_TRUE(c.loadPlugin(0, FixtureFiles::path("PlainSynth"), {})); } },
-        { "a recovery", [](auto& c) { c.recoverPlugin(0); } },
+        { "a load into the slot", [](auto& c) { EXPECT_TRUE(c.loadPlugin(0, FixtureFiles::path("PlainSynth"), {})); }, false },
+        { "a recovery", [](auto& c) { c.recoverPlugin(0); }, true },
     };
 
     for (const auto& way : ways)
@@ -376,8 +377,22 @@ TEST_F(EditorWindows, EditorIsClosedBeforeItsPluginGoesOnReplacementAndRecovery)
         const auto after = log.sequence("EditorSynthNormal", before);
         ASSERT_GE(after.size(), 3u);
         EXPECT_EQ(std::vector<std::string>(after.begin(), after.begin() + 3), closeSequence());
-        EXPECT_FALSE(native_window::exists(handle));
-        EXPECT_EQ(PluginContainerTestAccess::editorHolder(*container, 0), nullptr);
+
+        if (way.reopened)
+        {
+            // The recovered plugin's editor is open again, in a new window, as the user left it.
+            EXPECT_EQ(std::vector<std::string>(after.begin() + 3, after.end()),
+                      opcodes({ effEditGetRect, effEditOpen, effEditTop }));
+            ASSERT_NE(PluginContainerTestAccess::editorHolder(*container, 0), nullptr);
+            EXPECT_NE(handleOf(0), nullptr);
+            EXPECT_TRUE(native_window::exists(handleOf(0)));
+        }
+        else
+        {
+            EXPECT_EQ(after.size(), 3u);
+            EXPECT_FALSE(native_window::exists(handle));
+            EXPECT_EQ(PluginContainerTestAccess::editorHolder(*container, 0), nullptr);
+        }
         container->unloadPlugin(0, false, true);
     }
 }

@@ -65,3 +65,8 @@ MyHostAudioProcessorEditor* PluginContainerTestAccess::editorHolder(const Plugin
 {
     return container.pluginEditors[(size_t) slot].get();
 }
+
+void PluginContainerTestAccess::markCrashed(PluginContainerAudioProcessor& container, int slot)
+{
+    container.pluginCrashed[(size_t) slot] = true;
+}

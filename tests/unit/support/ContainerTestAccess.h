@@ -16,6 +16,8 @@ struct PluginContainerTestAccess
     static void install(PluginContainerAudioProcessor& container, int slot,
                         std::unique_ptr<juce::AudioPluginInstance> instance, const juce::File& pluginFile = {});
     static void setActive(PluginContainerAudioProcessor& container, int slot);
+    /** Marks the slot crashed, as the crash probe does. */
+    static void markCrashed(PluginContainerAudioProcessor& container, int slot);
     static bool hasAuxBuffer(const PluginContainerAudioProcessor& container, int slot);
     static int auxChannels(const PluginContainerAudioProcessor& container, int slot);
     static int auxSamples(const PluginContainerAudioProcessor& container, int slot);
