@@ -5,6 +5,7 @@
 #include "FixturePaths.h"
 #include "PluginHost.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -23,10 +24,11 @@ std::vector<unsigned char> bytesOf(const std::string& text)
 }
 
 /** A project's document with two fixture synths; the parameters of slot 0 are set. */
-std::string twoSynthDocument(const std::string& slot0, const std::string& slot1, int active)
+std::string twoSynthDocument(const std::string& slot0, const std::string& slot1, int active, bool autoRecovery = false)
 {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<pluginData>"
-           "<main_plugin activePlugin=\"" + std::to_string(active) + "\" optionB0=\"0\" optionB1=\"0\" optionB2=\"1\" "
+           "<main_plugin activePlugin=\"" + std::to_string(active) + "\" optionB0=\"0\" optionB1=\""
+           + (autoRecovery ? "1" : "0") + "\" optionB2=\"1\" "
            "optionB3=\"1\" instanceName=\"stage left\"/>"
            "<plugin index=\"0\" filePath=\"" + fixturePath(slot0) + "\" currentProgram=\"1\">"
            "<f_parameters param0=\"0.5\" param1=\"0.25\" param2=\"0.75\" param3=\"0.125\"/></plugin>"
@@ -134,5 +136,59 @@ TEST(PluginState, ACrashSwitchesToTheOtherLatencyAndTellsTheHost)
     EXPECT_EQ(host->callCount(Vst2::audioMasterIOChanged), 1u);
     EXPECT_EQ(host->callCount(Vst2::audioMasterUpdateDisplay), 1u);
     EXPECT_GT(peakOfOneBlock(*host), 0.01f); // the other synth plays
+}
+
+/** The text of a saved document's "plugin" element for a slot; empty when there is none. */
+std::string pluginElement(const std::vector<unsigned char>& chunk, int slot)
+{
+    const std::string document(chunk.begin(), chunk.end());
+    const auto start = document.find("<plugin index=\"" + std::to_string(slot) + "\"");
+    if (start == std::string::npos)
+        return {};
+    const auto end = std::min(document.find("</plugin>", start), document.find("/>", start));
+    return document.substr(start, end - start);
+}
+
+/** Sends the crash note to the active synth and waits for the switch the host sees. */
+void crashActiveSynth(RawVstHost& host)
+{
+    const auto before = host.parameterName(0);
+    host.sendMidi({ noteOn(pendulum::fixtures::crash_probe::kCrashNote, 100, 10) });
+    host.processReplacing(0, 2, blockSize);
+    ASSERT_TRUE(runHostEventLoopUntil([&] { return host.parameterName(0) != before; })) << "no switch";
+}
+
+TEST(PluginState, SavesFromTheHostsThreadKeepASlotThroughItsCrashAndRecovery)
+{
+    for (const bool autoRecovery : { false, true })
+    {
+        SCOPED_TRACE(autoRecovery ? "with automatic recovery" : "crashed, not recovered");
+        auto host = loadContainer();
+        ASSERT_TRUE(host->isLoaded());
+        openProject(*host, bytesOf(twoSynthDocument("CrashPlainSynth", "PlainSynth", 0, autoRecovery)));
+        const auto element = pluginElement(host->getChunk(ChunkKind::Bank), 0);
+        ASSERT_NE(element.find("param3=\"0.125\""), std::string::npos);
+
+        // The host saves from a thread of its own all through the crash and the reload.
+        std::atomic<bool> stop { false };
+        std::vector<std::vector<unsigned char>> saves;
+        std::thread saver([&] {
+            while (!stop)
+            {
+                saves.push_back(host->getChunk(ChunkKind::Bank));
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        });
+
+        crashActiveSynth(*host);
+        runHostEventLoop(600); // the reload, when the option asks for it
+        stop = true;
+        saver.join();
+
+        ASSERT_GT(saves.size(), 20u);
+        for (size_t i = 0; i < saves.size(); ++i)
+            ASSERT_EQ(pluginElement(saves[i], 0), element) << "save " << i << " of " << saves.size();
+        EXPECT_GT(peakOfOneBlock(*host), 0.01f); // and the other synth plays
+    }
 }
 } // namespace
