@@ -50,6 +50,10 @@ PluginContainerAudioProcessor::PluginContainerAudioProcessor()
 
 PluginContainerAudioProcessor::~PluginContainerAudioProcessor()
 {
+    // The editor has been closed by now (a host closes it first); the unloads below ask no panel
+    // to follow them, whatever editor may still be going away.
+    ++panelRefreshHolds;
+
     for (int slot = 0; slot < numSlots; ++slot)
         unloadPlugin(slot, false, false);
 

@@ -94,6 +94,14 @@ public:
     /** Empties the slot; suspends processing first if it is the active one. */
     void unloadPlugin(int slot, bool keepRecoveryState, bool resumeProcessing);
 
+    /**
+        The user's unload (the panel's "Unload"): empties the slot, forgetting its recovery
+        snapshot, and resumes processing. If the slot was the active one and the other slot holds a
+        plugin that has not crashed, the other slot becomes the active one, so the container keeps
+        playing; otherwise the empty slot stays active.
+    */
+    void unloadPluginByUser(int slot);
+
     /** The native open-file dialog; a non-existent file when the user cancels. */
     juce::File choosePluginFile();
 
@@ -192,6 +200,10 @@ private:
     void setActiveIndex(int slot);
     void watchdogStop();
     void watchdogStart();
+    /**
+        Asks the open editor to bring its panel in line with the slots, unless refreshes are held
+        (see panelRefreshHolds). Called after every change of a slot.
+    */
     void refreshEditorPanel();
 
     /** Channels of a slot's auxiliary buffer: the larger of the plugin's input and output counts. */
@@ -212,6 +224,11 @@ private:
     juce::AudioProcessorParameter* activeParameter(int parameterIndex) const;
 
     std::atomic<int> activePluginIndex { 0 };
+    // While above 0, slot changes do not refresh the editor's panel: a change made of smaller ones
+    // (the unload inside a load, an unload followed by a switch) refreshes it once, complete, and
+    // the destructor's unloads refresh nothing. Atomic: a host may destroy the container on a
+    // thread of its own.
+    std::atomic<int> panelRefreshHolds { 0 };
     std::array<std::unique_ptr<GenericAudioPluginLoader>, numSlots> pluginLoaders;
     std::array<std::unique_ptr<AudioProcessorState>, numSlots> recoveryStates;
     // Holders of the windows showing the hosted plugins' own editors; a slot's goes before its loader.

@@ -71,8 +71,27 @@ void PluginContainerAudioProcessor::watchdogStart()
         watchdog->startTimer(CrashWatchDog::periodMs);
 }
 
+namespace
+{
+/** Holds the panel refreshes of a container for as long as it exists. */
+class PanelRefreshHold
+{
+public:
+    explicit PanelRefreshHold(std::atomic<int>& holdCount) : holds(holdCount) { ++holds; }
+    ~PanelRefreshHold() { --holds; }
+
+private:
+    std::atomic<int>& holds;
+
+    JUCE_DECLARE_NON_COPYABLE(PanelRefreshHold)
+};
+} // namespace
+
 void PluginContainerAudioProcessor::refreshEditorPanel()
 {
+    if (panelRefreshHolds.load() > 0)
+        return;
+
     if (auto* editor = dynamic_cast<PluginContainerAudioProcessorEditor*>(getActiveEditor()))
         editor->refreshPanel();
 }
@@ -80,8 +99,9 @@ void PluginContainerAudioProcessor::refreshEditorPanel()
 void PluginContainerAudioProcessor::unloadPlugin(int slot, bool keepRecoveryState, bool resumeProcessing)
 {
     const juce::ScopedLock lock(slotLock);
+    const bool unloaded = pluginLoaders[(size_t) slot] != nullptr;
 
-    if (pluginLoaders[(size_t) slot] != nullptr)
+    if (unloaded)
     {
         if (slot == activePluginIndex.load() && !isSuspended())
             suspendProcessing(true);
@@ -102,6 +122,31 @@ void PluginContainerAudioProcessor::unloadPlugin(int slot, bool keepRecoveryStat
 
     if (resumeProcessing && isSuspended())
         suspendProcessing(false);
+
+    if (unloaded)
+        refreshEditorPanel();
+}
+
+void PluginContainerAudioProcessor::unloadPluginByUser(int slot)
+{
+    const juce::ScopedLock lock(slotLock);
+    const int other = 1 - slot;
+    const bool wasActive = slot == activePluginIndex.load();
+
+    {
+        const PanelRefreshHold hold(panelRefreshHolds);
+
+        // Processing stays suspended between the unload and the switch: no block plays the empty slot.
+        unloadPlugin(slot, false, false);
+
+        if (wasActive && pluginLoaders[(size_t) other] != nullptr && !pluginCrashed[(size_t) other].load())
+            setActivePlugin(other);
+
+        if (isSuspended())
+            suspendProcessing(false);
+    }
+
+    refreshEditorPanel();
 }
 
 juce::File PluginContainerAudioProcessor::choosePluginFile()
@@ -227,8 +272,12 @@ void PluginContainerAudioProcessor::commitLoadedPlugin(int slot, std::unique_ptr
     if (active)
         suspendProcessing(true);
 
+    // The panel is refreshed once the new plugin is in, not with the slot empty halfway.
     if (pluginLoaders[(size_t) slot] != nullptr)
+    {
+        const PanelRefreshHold hold(panelRefreshHolds);
         unloadPlugin(slot, false, false);
+    }
 
     // A snapshot kept from a failed recovery belongs to the plugin file it was taken from; another
     // file's plugin must never be given that program, state and those parameters.
@@ -254,8 +303,11 @@ void PluginContainerAudioProcessor::commitLoadedPlugin(int slot, std::unique_ptr
     if (active)
         takeLatencyOf(*instance);
 
-    if (auto* editor = dynamic_cast<PluginContainerAudioProcessorEditor*>(getActiveEditor()))
-        editor->refreshProgramChooser(slot);
+    if (panelRefreshHolds.load() == 0)
+        if (auto* editor = dynamic_cast<PluginContainerAudioProcessorEditor*>(getActiveEditor()))
+            editor->refreshProgramChooser(slot);
+
+    refreshEditorPanel();
 
     watchdogStart();
 }
