@@ -305,7 +305,9 @@ TEST_P(ContainerUserUnload, ActiveSlotUnloadedByTheUserHandsOverToTheOtherHealth
     const auto& row = GetParam();
     ASSERT_TRUE(container->loadPlugin(0, FixtureFiles::path("PlainSynth"), {}));
     if (row.slot1Fixture != nullptr)
+    {
         ASSERT_TRUE(container->loadPlugin(1, FixtureFiles::path(row.slot1Fixture), {}));
+    }
     if (row.slot1Crashed)
     {
         makeCrash(*container, 1);

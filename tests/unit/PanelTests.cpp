@@ -660,7 +660,8 @@ TEST_P(PanelNameBeingTyped, RefreshLeavesTheTypingAloneAndReturnStillTakesIt)
     GetParam().refresh(*container, *editor);
     ASSERT_TRUE(pumpUntil([&] { return !autoSwitch.getToggleState(); })) << "no refresh came";
 
-    EXPECT_EQ(field.getCurrentTextEditor(), typing) << "the field is still being edited";
+    // A refresh that closed the field's editor has deleted it: nothing more to check then.
+    ASSERT_EQ(field.getCurrentTextEditor(), typing) << "the typing was thrown away";
     EXPECT_EQ(typing->getText(), "stage le");
     EXPECT_EQ(container->getInstanceName(), "default instance");
 
