@@ -61,6 +61,10 @@ PluginContainerAudioProcessor::~PluginContainerAudioProcessor()
     // Work that waited for a plugin's call to return is dropped with the container.
     deferredWork.reset();
 
+    // The editor has been closed by now (a host closes it first); the unloads below ask no panel
+    // to follow them, whatever editor may still be going away.
+    ++panelRefreshHolds;
+
     for (int slot = 0; slot < numSlots; ++slot)
         unloadSlot(slot, false, false);
 

@@ -124,6 +124,14 @@ public:
     */
     void unloadPlugin(int slot, bool keepRecoveryState, bool resumeProcessing);
 
+    /**
+        The user's unload (the panel's "Unload"): empties the slot, forgetting its recovery
+        snapshot, and resumes processing. If the slot was the active one and the other slot holds a
+        plugin that has not crashed, the other slot becomes the active one, so the container keeps
+        playing; otherwise the empty slot stays active.
+    */
+    void unloadPluginByUser(int slot);
+
     /** The native open-file dialog; a non-existent file when the user cancels. */
     juce::File choosePluginFile();
 
@@ -235,6 +243,10 @@ private:
     /** Puts a loader into the slot (or empties it) and returns what was there, to destroy later. */
     std::unique_ptr<GenericAudioPluginLoader> exchangeLoader(int slot, std::unique_ptr<GenericAudioPluginLoader> loader);
     void setActiveIndex(int slot);
+    /**
+        Asks the open editor to bring its panel in line with the slots, unless refreshes are held
+        (see panelRefreshHolds). Called after every change of a slot.
+    */
     void refreshEditorPanel();
 
     /**
@@ -285,6 +297,11 @@ private:
     juce::AudioProcessorParameter* activeParameter(int parameterIndex) const;
 
     std::atomic<int> activePluginIndex { 0 };
+    // While above 0, slot changes do not refresh the editor's panel: a change made of smaller ones
+    // (the unload inside a load, an unload followed by a switch) refreshes it once, complete, and
+    // the destructor's unloads refresh nothing. Atomic: a host may destroy the container on a
+    // thread of its own.
+    std::atomic<int> panelRefreshHolds { 0 };
     std::array<std::unique_ptr<GenericAudioPluginLoader>, numSlots> pluginLoaders;
     // The snapshot doubles as the record of which plugin the slot holds while it has none running.
     std::array<std::shared_ptr<AudioProcessorState>, numSlots> recoveryStates;

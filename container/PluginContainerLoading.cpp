@@ -61,8 +61,27 @@ void PluginContainerAudioProcessor::takeLatencyOf(juce::AudioPluginInstance& ins
     updateHostDisplay(ChangeDetails().withParameterInfoChanged(true));
 }
 
+namespace
+{
+/** Holds the panel refreshes of a container for as long as it exists. */
+class PanelRefreshHold
+{
+public:
+    explicit PanelRefreshHold(std::atomic<int>& holdCount) : holds(holdCount) { ++holds; }
+    ~PanelRefreshHold() { --holds; }
+
+private:
+    std::atomic<int>& holds;
+
+    JUCE_DECLARE_NON_COPYABLE(PanelRefreshHold)
+};
+} // namespace
+
 void PluginContainerAudioProcessor::refreshEditorPanel()
 {
+    if (panelRefreshHolds.load() > 0)
+        return;
+
     if (auto* editor = dynamic_cast<PluginContainerAudioProcessorEditor*>(getActiveEditor()))
         editor->refreshPanel();
 }
@@ -127,14 +146,14 @@ void PluginContainerAudioProcessor::unloadPlugin(int slot, bool keepRecoveryStat
     }
 
     unloadSlot(slot, keepRecoveryState, resumeProcessing);
-    refreshEditorPanel();
 }
 
 void PluginContainerAudioProcessor::unloadSlot(int slot, bool keepRecoveryState, bool resumeProcessing)
 {
     const juce::ScopedLock lock(slotLock);
+    const bool unloaded = pluginLoaders[(size_t) slot] != nullptr;
 
-    if (pluginLoaders[(size_t) slot] != nullptr)
+    if (unloaded)
     {
         if (slot == activePluginIndex.load() && !isSuspended())
             suspendProcessing(true);
@@ -160,6 +179,39 @@ void PluginContainerAudioProcessor::unloadSlot(int slot, bool keepRecoveryState,
 
     if (resumeProcessing && isSuspended())
         suspendProcessing(false);
+
+    if (unloaded)
+        refreshEditorPanel();
+}
+
+void PluginContainerAudioProcessor::unloadPluginByUser(int slot)
+{
+    // As for every unload: not while a call into the slot's plugin is on the stack.
+    if (auto* instance = getPluginInstance(slot); instance != nullptr && plugin_calls::inProgress(vstEffectOf(*instance)))
+    {
+        deferUntilPluginsFree("unloading plugin in index " + juce::String(slot),
+                              [slot](PluginContainerAudioProcessor& c) { c.unloadPluginByUser(slot); });
+        return;
+    }
+
+    const juce::ScopedLock lock(slotLock);
+    const int other = 1 - slot;
+    const bool wasActive = slot == activePluginIndex.load();
+
+    {
+        const PanelRefreshHold hold(panelRefreshHolds);
+
+        // Processing stays suspended between the unload and the switch: no block plays the empty slot.
+        unloadPlugin(slot, false, false);
+
+        if (wasActive && pluginLoaders[(size_t) other] != nullptr && !pluginCrashed[(size_t) other].load())
+            setActivePlugin(other);
+
+        if (isSuspended())
+            suspendProcessing(false);
+    }
+
+    refreshEditorPanel();
 }
 
 juce::File PluginContainerAudioProcessor::choosePluginFile()
@@ -314,8 +366,12 @@ void PluginContainerAudioProcessor::commitLoadedPlugin(int slot, std::unique_ptr
     if (active)
         suspendProcessing(true);
 
+    // The panel is refreshed once the new plugin is in, not with the slot empty halfway.
     if (pluginLoaders[(size_t) slot] != nullptr)
+    {
+        const PanelRefreshHold hold(panelRefreshHolds);
         unloadSlot(slot, false, false);
+    }
 
     // A kept snapshot belongs to the plugin it was taken from (file and name inside the file);
     // another plugin must never be given that program, state and those parameters.
@@ -347,8 +403,11 @@ void PluginContainerAudioProcessor::commitLoadedPlugin(int slot, std::unique_ptr
     if (active)
         takeLatencyOf(*instance);
 
-    if (auto* editor = dynamic_cast<PluginContainerAudioProcessorEditor*>(getActiveEditor()))
-        editor->refreshProgramChooser(slot);
+    if (panelRefreshHolds.load() == 0)
+        if (auto* editor = dynamic_cast<PluginContainerAudioProcessorEditor*>(getActiveEditor()))
+            editor->refreshProgramChooser(slot);
+
+    refreshEditorPanel();
 }
 
 bool PluginContainerAudioProcessor::slotsShareOneEffect() const

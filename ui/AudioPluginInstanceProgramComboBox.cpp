@@ -49,8 +49,13 @@ void AudioPluginInstanceProgramComboBox::refreshProgramList()
 void AudioPluginInstanceProgramComboBox::updateProgramSelection()
 {
     auto* instance = hostedInstance();
+    const bool hasPrograms = instance != nullptr && instance->getNumPrograms() != 0;
 
-    if (instance != nullptr && instance->getNumPrograms() != 0)
+    // A plugin without programs says so in the chooser, so that it does not look like an empty
+    // slot; an empty slot and a plugin with programs show nothing when nothing is selected.
+    setTextWhenNothingSelected(instance != nullptr && !hasPrograms ? noProgramsText : "");
+
+    if (hasPrograms)
     {
         if (!isEnabled())
         {

@@ -28,14 +28,18 @@ public:
 
     /**
         Enables the chooser (refilling it on the way from disabled) and selects the plugin's
-        current program; with no plugin or no programs, empties and disables it.
+        current program; with no plugin or no programs, empties and disables it. A plugin without
+        programs shows noProgramsText in the disabled chooser; an empty slot shows nothing.
     */
     void updateProgramSelection();
 
     /** Sends the selected entry to the plugin, unless it is its current program already. */
     void applySelectedProgram();
 
-    /** The text shown while the list is empty once the chooser has been disabled. */
+    /**
+        What the disabled chooser of a plugin without programs shows, and the text of the (empty)
+        list once the chooser has been disabled.
+    */
     static constexpr const char* noProgramsText = "(no programs)";
 
     // juce::ComboBox::Listener

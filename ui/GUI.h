@@ -16,8 +16,9 @@ class PluginContainerAudioProcessor;
 
     Every control calls one operation of the processor; the panel keeps no state of its own apart
     from what its controls show. It brings itself in line with the processor after every click,
-    when the mouse enters it and when the processor asks (updateFromProcessor). The status lines are
-    recomputed at every paint. The layout is fixed: the panel is 384 x 600 and never resized.
+    when the mouse enters it and when the processor asks (updateFromProcessor), except for an
+    instance name that is being typed, which stays as typed until Return or leaving the field hands
+    it to the processor. The status lines are recomputed at every paint. The layout is fixed: the panel is 384 x 600 and never resized.
 
     Message thread only.
 */

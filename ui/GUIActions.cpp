@@ -26,7 +26,11 @@ void GUI::updateFromProcessor()
     if (processor == nullptr)
         return;
 
-    instanceName->setText(processor->getInstanceName(), juce::dontSendNotification);
+    // A name being typed is the user's until Return or leaving the field hands it to the
+    // processor: setting the label's text would close its editor and throw the typing away.
+    if (!instanceName->isBeingEdited())
+        instanceName->setText(processor->getInstanceName(), juce::dontSendNotification);
+
     pluginGroup1->setText(processor->getLoadedPluginName(0));
     pluginGroup2->setText(processor->getLoadedPluginName(1));
 
@@ -35,13 +39,17 @@ void GUI::updateFromProcessor()
     (processor->getActivePluginIndex() == 0 ? activatePlugin1 : activatePlugin2)
         ->setToggleState(true, juce::dontSendNotification);
 
+    // A crashed plugin keeps "Unload" and "Recover" (the edit button) but cannot be made active
+    // by hand.
     const auto slot0Loaded = processor->getPluginInstance(0) != nullptr;
-    for (auto* control : std::initializer_list<juce::Component*> { pluginUnload0.get(), activatePlugin1.get(), plugin1Edit.get() })
+    for (auto* control : std::initializer_list<juce::Component*> { pluginUnload0.get(), plugin1Edit.get() })
         control->setEnabled(slot0Loaded);
+    activatePlugin1->setEnabled(slot0Loaded && !processor->isPluginCrashed(0));
 
     const auto slot1Loaded = processor->getPluginInstance(1) != nullptr;
-    for (auto* control : std::initializer_list<juce::Component*> { pluginUnload1.get(), activatePlugin2.get(), plugin1Edit2.get() })
+    for (auto* control : std::initializer_list<juce::Component*> { pluginUnload1.get(), plugin1Edit2.get() })
         control->setEnabled(slot1Loaded);
+    activatePlugin2->setEnabled(slot1Loaded && !processor->isPluginCrashed(1));
 
     for (int option = 0; option < (int) optionToggles.size(); ++option)
         optionToggles[(size_t) option]->setToggleState(processor->getOption(option), juce::dontSendNotification);
@@ -99,7 +107,7 @@ bool GUI::runSlotAction(juce::Button* button)
         else if (button == column.activate)
             processor->setActivePlugin(slot);
         else if (button == column.unload)
-            processor->unloadPlugin(slot, false, true);
+            processor->unloadPluginByUser(slot);
         else
             continue;
 

@@ -13,8 +13,9 @@ class PluginContainerAudioProcessor;
     The container's editor: a fixed 368 x 384 window onto the control panel (GUI). The panel is
     384 x 600 and placed at (0, 0), so the editor shows its top-left part, where every control lies.
 
-    The processor asks the open editor to refresh after switches, crashes, recoveries and restores,
-    and to refill a slot's program list after a load. Those requests may come from a thread other
+    The processor asks the open editor to refresh after every change of a slot (loads, unloads,
+    switches, crash marks, recoveries and restores), and to refill a slot's program list after a
+    load. Those requests may come from a thread other
     than the message thread (a host restoring a project on its own thread); they are then handed
     over to the message thread and dropped if the editor has closed by the time they arrive.
 */

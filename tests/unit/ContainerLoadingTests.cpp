@@ -2,6 +2,7 @@
 #include "container/PluginContainerAudioProcessor.h"
 #include "support/ConsoleProbe.h"
 #include "support/ContainerTestAccess.h"
+#include "support/CrashSupport.h"
 #include "support/FixtureFiles.h"
 #include "support/Screenshot.h"
 #include "support/ScriptedLoadDialogs.h"
@@ -283,6 +284,53 @@ TEST_F(ContainerLoading, UnloadedActiveSlotStaysSuspendedUntilTheNextLoadIntoIt)
     container->unloadPlugin(1, false, true); // an empty slot: no line, nothing happens
     EXPECT_FALSE(container->isSuspended());
 }
+
+struct UserUnloadCase
+{
+    const char* name;
+    const char* slot1Fixture; // null: slot 1 stays empty
+    bool slot1Crashed;
+    int activeBefore;
+    int unloadedSlot;
+    int activeAfter;
+    bool playsAfter;
+};
+
+class ContainerUserUnload : public ContainerLoading, public ::testing::WithParamInterface<UserUnloadCase>
+{
+};
+
+TEST_P(ContainerUserUnload, ActiveSlotUnloadedByTheUserHandsOverToTheOtherHealthyPlugin)
+{
+    const auto& row = GetParam();
+    ASSERT_TRUE(container->loadPlugin(0, FixtureFiles::path("PlainSynth"), {}));
+    if (row.slot1Fixture != nullptr)
+    {
+        ASSERT_TRUE(container->loadPlugin(1, FixtureFiles::path(row.slot1Fixture), {}));
+    }
+    if (row.slot1Crashed)
+    {
+        makeCrash(*container, 1);
+        ASSERT_TRUE(container->probePluginCrash(1));
+    }
+    ASSERT_TRUE(container->setActivePlugin(row.activeBefore));
+
+    container->unloadPluginByUser(row.unloadedSlot);
+
+    EXPECT_EQ(container->getPluginInstance(row.unloadedSlot), nullptr);
+    EXPECT_EQ(container->getActivePluginIndex(), row.activeAfter);
+    EXPECT_FALSE(container->isSuspended());
+    EXPECT_EQ(playNote().first > 0.01f, row.playsAfter);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ContainerLoading, ContainerUserUnload,
+    ::testing::Values(UserUnloadCase { "ActiveZeroOtherHealthy", "MonoSynth", false, 0, 0, 1, true },
+                      UserUnloadCase { "ActiveOneOtherHealthy", "MonoSynth", false, 1, 1, 0, true },
+                      UserUnloadCase { "ActiveZeroOtherCrashed", "CrashPlainSynth", true, 0, 0, 0, false },
+                      UserUnloadCase { "ActiveZeroOtherEmpty", nullptr, false, 0, 0, 0, false },
+                      UserUnloadCase { "InactiveSlot", "MonoSynth", false, 0, 1, 0, true }),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ContainerLoading, TwoSlotsGivenTheSameEffectByThePluginRaiseTheInfoBox)
 {

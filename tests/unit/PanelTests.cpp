@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
 
 namespace
@@ -482,6 +483,55 @@ TEST_F(Panel, UnloadEmptiesTheSlotAndDisablesItsControls)
     EXPECT_EQ(status(1).findColour(juce::Label::textColourId), white);
 }
 
+TEST_F(Panel, UnloadOfTheActiveSlotSwitchesToTheOtherHealthyPlugin)
+{
+    loadByClick(0, "PlainSynth");
+    loadByClick(1, "MonoSynth");
+    ASSERT_EQ(container->getActivePluginIndex(), 0);
+
+    click(unloadButton(0));
+
+    EXPECT_EQ(container->getPluginInstance(0), nullptr);
+    EXPECT_EQ(container->getActivePluginIndex(), 1);
+    EXPECT_FALSE(container->isSuspended());
+    EXPECT_TRUE(activeToggle(1).getToggleState());
+    EXPECT_FALSE(activeToggle(0).getToggleState());
+    EXPECT_FALSE(activeToggle(0).isEnabled());
+
+    // With the other slot empty now, unloading the active slot leaves it active and empty.
+    click(unloadButton(1));
+    EXPECT_EQ(container->getPluginInstance(1), nullptr);
+    EXPECT_EQ(container->getActivePluginIndex(), 1);
+    EXPECT_FALSE(container->isSuspended());
+}
+
+TEST_F(Panel, CrashedSlotCannotBeMadeActiveByHandUntilRecovered)
+{
+    container->loadPlugin(0, FixtureFiles::path("PlainSynth"), {});
+    container->loadPlugin(1, FixtureFiles::path("CrashPlainSynth"), {});
+    ASSERT_TRUE(activeToggle(1).isEnabled());
+
+    makeCrash(*container, 1);
+    tickWatchdog();
+    ASSERT_TRUE(container->isPluginCrashed(1));
+
+    EXPECT_FALSE(activeToggle(1).isEnabled());
+    EXPECT_TRUE(activeToggle(0).isEnabled());
+    EXPECT_TRUE(editButton(1).isEnabled()) << "Recover stays available";
+    EXPECT_TRUE(unloadButton(1).isEnabled());
+
+    // Unloading the active slot does not fall back to the crashed one.
+    click(unloadButton(0));
+    EXPECT_EQ(container->getActivePluginIndex(), 0);
+    EXPECT_TRUE(activeToggle(0).getToggleState());
+
+    click(editButton(1)); // "Recover"
+    ASSERT_FALSE(container->isPluginCrashed(1));
+    EXPECT_TRUE(activeToggle(1).isEnabled());
+    click(activeToggle(1));
+    EXPECT_EQ(container->getActivePluginIndex(), 1);
+}
+
 class PanelOption : public Panel, public ::testing::WithParamInterface<std::pair<int, const char*>>
 {
 };
@@ -578,18 +628,88 @@ TEST_P(PanelInstanceName, NameTypedIntoTheFieldRenamesTheContainer)
 INSTANTIATE_TEST_SUITE_P(Panel, PanelInstanceName, ::testing::Values(true, false),
                          [](const auto& info) { return info.param ? "ReturnKey" : "FocusLost"; });
 
+/** A refresh of the panel that comes while the user types a name, and what asks for it. */
+struct RefreshWhileTyping
+{
+    const char* name;
+    std::function<void(Processor&, PluginContainerAudioProcessorEditor&)> refresh;
+};
+
+class PanelNameBeingTyped : public Panel, public ::testing::WithParamInterface<RefreshWhileTyping>
+{
+};
+
+TEST_P(PanelNameBeingTyped, RefreshLeavesTheTypingAloneAndReturnStillTakesIt)
+{
+    container->loadPlugin(0, FixtureFiles::path("PlainSynth"), {});
+    container->loadPlugin(1, FixtureFiles::path("CrashPlainSynth"), {});
+    auto& field = get<juce::Label>("instanceName");
+    auto& autoSwitch = get<juce::ToggleButton>("autoSwitchB");
+    ASSERT_TRUE(autoSwitch.getToggleState());
+
+    editor->addToDesktop(0);
+    editor->setVisible(true);
+    field.showEditor(); // what a double-click does
+    auto* typing = field.getCurrentTextEditor();
+    ASSERT_NE(typing, nullptr);
+    typing->selectAll();
+    typing->insertTextAtCaret("stage le");
+
+    // The option changed meanwhile shows that the refresh really ran.
+    container->setOption(Processor::optionAutoSwitch, false);
+    GetParam().refresh(*container, *editor);
+    ASSERT_TRUE(pumpUntil([&] { return !autoSwitch.getToggleState(); })) << "no refresh came";
+
+    // A refresh that closed the field's editor has deleted it: nothing more to check then.
+    ASSERT_EQ(field.getCurrentTextEditor(), typing) << "the typing was thrown away";
+    EXPECT_EQ(typing->getText(), "stage le");
+    EXPECT_EQ(container->getInstanceName(), "default instance");
+
+    typing->insertTextAtCaret("ft");
+    typing->keyPressed(juce::KeyPress(juce::KeyPress::returnKey));
+    EXPECT_TRUE(pumpUntil([&] { return container->getInstanceName() == "stage left"; })) << container->getInstanceName();
+    EXPECT_EQ(field.getCurrentTextEditor(), nullptr);
+    EXPECT_EQ(field.getText(), "stage left");
+
+    // Once nobody types, a refresh shows the processor's name again.
+    container->setInstanceName("restored name");
+    mouseEnters(panel());
+    EXPECT_EQ(field.getText(), "restored name");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Panel, PanelNameBeingTyped,
+    ::testing::Values(
+        RefreshWhileTyping { "MouseEnter", [](Processor&, PluginContainerAudioProcessorEditor& e) { mouseEnters(panelOf(e)); } },
+        RefreshWhileTyping { "ProcessorRefresh", [](Processor&, PluginContainerAudioProcessorEditor& e) { e.refreshPanel(); } },
+        RefreshWhileTyping { "RefreshFromAnotherThread",
+                             [](Processor&, PluginContainerAudioProcessorEditor& e) { std::thread([&] { e.refreshPanel(); }).join(); } },
+        RefreshWhileTyping { "SlotSwitch", [](Processor& c, PluginContainerAudioProcessorEditor&) { c.setActivePlugin(1); } },
+        RefreshWhileTyping { "WatchdogCrashMark",
+                             [](Processor& c, PluginContainerAudioProcessorEditor&) {
+                                 makeCrash(c, 1);
+                                 tickWatchdog();
+                             } }),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(Panel, MouseEnteringThePanelBringsItInLineWithTheProcessor)
 {
+    // A load is shown at once (the container asks for it); what changes without a slot change
+    // waits for the mouse.
     container->loadPlugin(1, FixtureFiles::path("PlainSynth"), {});
+    EXPECT_EQ(frame(1).getText(), "PlainSynth");
     container->setInstanceName("renamed meanwhile");
     container->setOption(Processor::optionAutoSwitch, false);
-    EXPECT_EQ(frame(1).getText(), "<none>");
+    container->getPluginInstance(1)->setCurrentProgram(2);
+    EXPECT_EQ(get<juce::Label>("instanceName").getText(), "default instance");
+    EXPECT_TRUE(get<juce::ToggleButton>("autoSwitchB").getToggleState());
+    EXPECT_EQ(chooser(1).getSelectedItemIndex(), 0);
 
     mouseEnters(panel());
 
-    EXPECT_EQ(frame(1).getText(), "PlainSynth");
     EXPECT_EQ(get<juce::Label>("instanceName").getText(), "renamed meanwhile");
     EXPECT_FALSE(get<juce::ToggleButton>("autoSwitchB").getToggleState());
+    EXPECT_EQ(chooser(1).getSelectedItemIndex(), 2);
     EXPECT_TRUE(unloadButton(1).isEnabled());
 }
 
@@ -658,6 +778,52 @@ TEST_F(Panel, PluginWithoutProgramsHasADisabledChooser)
     EXPECT_EQ(chooser(1).getTextWhenNoChoicesAvailable(), "(no programs)");
 }
 
+TEST_F(Panel, ChooserOfAPluginWithoutProgramsSaysSoAndAnEmptySlotsStaysBlank)
+{
+    // Slot 0 stays empty throughout: its chooser is the picture of an empty slot's.
+    const auto emptySlotPicture = [&] { return paint(chooser(0)); };
+    const auto samePicture = [](const juce::Image& a, const juce::Image& b) {
+        for (int y = 0; y < a.getHeight(); ++y)
+            for (int x = 0; x < a.getWidth(); ++x)
+                if (a.getPixelAt(x, y) != b.getPixelAt(x, y))
+                    return false;
+        return true;
+    };
+
+    struct Step
+    {
+        const char* what;
+        std::function<void()> make;
+        bool enabled;
+        const char* shownWhenNothingSelected;
+        bool looksLikeAnEmptySlot;
+    };
+
+    const Step steps[] = {
+        { "empty slot", [] {}, false, "", true },
+        { "plugin without programs", [&] { install(1, std::make_unique<ProgramInstrument>(juce::StringArray {})); }, false,
+          "(no programs)", false },
+        { "plugin with programs", [&] { install(1, std::make_unique<ProgramInstrument>(juce::StringArray { "A", "B" })); },
+          true, "", false },
+        { "plugin without programs again", [&] { install(1, std::make_unique<ProgramInstrument>(juce::StringArray {})); },
+          false, "(no programs)", false },
+        { "unloaded", [&] {
+              container->unloadPlugin(1, false, true);
+              editor->refreshPanel();
+          },
+          false, "", true },
+    };
+
+    for (const auto& step : steps)
+    {
+        SCOPED_TRACE(step.what);
+        step.make();
+        EXPECT_EQ(chooser(1).isEnabled(), step.enabled);
+        EXPECT_EQ(chooser(1).getTextWhenNothingSelected(), step.shownWhenNothingSelected);
+        EXPECT_EQ(samePicture(paint(chooser(1)), emptySlotPicture()), step.looksLikeAnEmptySlot);
+    }
+}
+
 TEST_F(Panel, ProgramPickedInTheListChangesTheRealPlugin)
 {
     loadByClick(1, "PlainSynth");
@@ -698,6 +864,120 @@ TEST_F(Panel, RefreshFromAnotherThreadForAnEditorClosedMeanwhileIsDropped)
     EXPECT_EQ(container->getActiveEditor(), nullptr);
     auto reopened = openEditor(*container);
     EXPECT_EQ(child<juce::Label>(panelOf(*reopened), "instanceName").getText(), "default instance");
+}
+
+/** A change of a slot made through the container's own operations, not through the panel. */
+struct SlotChange
+{
+    const char* name;
+    std::function<void(Processor&)> before;
+    std::function<void(Processor&)> change;
+    const char* slot1Frame; // what slot 1's frame shows afterwards
+    bool slot1CanBeActivated;
+    int activeSlot;
+};
+
+class PanelFollowsTheContainer : public Panel, public ::testing::WithParamInterface<SlotChange>
+{
+};
+
+TEST_P(PanelFollowsTheContainer, EveryChangeOfASlotIsShownAtOnce)
+{
+    const auto& change = GetParam();
+    change.before(*container);
+    mouseEnters(panel()); // in line before the change
+
+    change.change(*container);
+
+    // No mouse, no click, no message loop: the container asked for the refresh itself.
+    for (int slot = 0; slot < 2; ++slot)
+    {
+        SCOPED_TRACE(slot);
+        const bool loaded = container->getPluginInstance(slot) != nullptr;
+        EXPECT_EQ(frame(slot).getText(), container->getLoadedPluginName(slot));
+        EXPECT_EQ(editButton(slot).isEnabled(), loaded);
+        EXPECT_EQ(unloadButton(slot).isEnabled(), loaded);
+        EXPECT_EQ(activeToggle(slot).isEnabled(), loaded && !container->isPluginCrashed(slot));
+        EXPECT_EQ(activeToggle(slot).getToggleState(), container->getActivePluginIndex() == slot);
+        EXPECT_EQ(chooser(slot).getNumItems(), loaded ? container->getPluginInstance(slot)->getNumPrograms() : 0);
+    }
+
+    EXPECT_EQ(frame(1).getText(), change.slot1Frame);
+    EXPECT_EQ(activeToggle(1).isEnabled(), change.slot1CanBeActivated);
+    EXPECT_EQ(container->getActivePluginIndex(), change.activeSlot);
+}
+
+const auto loadInto = [](int slot, const char* fixture) {
+    return [slot, fixture](Processor& c) { ASSERT_TRUE(c.loadPlugin(slot, FixtureFiles::path(fixture), {})); };
+};
+
+const auto nothing = [](Processor&) {};
+
+INSTANTIATE_TEST_SUITE_P(
+    Panel, PanelFollowsTheContainer,
+    ::testing::Values(
+        SlotChange { "Load", nothing, loadInto(1, "PlainSynth"), "PlainSynth", true, 0 },
+        SlotChange { "Replace", loadInto(1, "PlainSynth"), loadInto(1, "MonoSynth"), "MonoSynth", true, 0 },
+        SlotChange { "Unload", loadInto(1, "PlainSynth"), [](Processor& c) { c.unloadPlugin(1, false, true); }, "<none>",
+                     false, 0 },
+        SlotChange { "Switch",
+                     [](Processor& c) {
+                         loadInto(0, "PlainSynth")(c);
+                         loadInto(1, "MonoSynth")(c);
+                     },
+                     [](Processor& c) { ASSERT_TRUE(c.setActivePlugin(1)); }, "MonoSynth", true, 1 },
+        SlotChange { "CrashMark", loadInto(1, "CrashPlainSynth"),
+                     [](Processor& c) {
+                         makeCrash(c, 1);
+                         ASSERT_TRUE(c.probePluginCrash(1));
+                     },
+                     "CrashPlainSynth", false, 0 },
+        SlotChange { "Recovery",
+                     [](Processor& c) {
+                         loadInto(1, "CrashPlainSynth")(c);
+                         makeCrash(c, 1);
+                         ASSERT_TRUE(c.probePluginCrash(1));
+                     },
+                     [](Processor& c) { c.recoverPlugin(1); }, "CrashPlainSynth", true, 0 },
+        SlotChange { "Restore", nothing,
+                     [](Processor& c) {
+                         Processor source;
+                         ASSERT_TRUE(source.loadPlugin(1, FixtureFiles::path("PlainSynth"), {}));
+                         ASSERT_TRUE(source.setActivePlugin(1));
+                         juce::MemoryBlock saved;
+                         source.getStateInformation(saved);
+                         c.setStateInformation(saved.getData(), (int) saved.getSize());
+                     },
+                     "PlainSynth", true, 1 }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Panel, ReplacingAPluginNeverShowsTheSlotEmptyOnTheWay)
+{
+    container->loadPlugin(1, FixtureFiles::path("PlainSynth"), {});
+    ASSERT_TRUE(activeToggle(1).isEnabled());
+
+    struct EnablementCounter : juce::ComponentListener
+    {
+        void componentEnablementChanged(juce::Component&) override { ++changes; }
+        int changes = 0;
+    } counter;
+    for (juce::Component* control : { (juce::Component*) &editButton(1), (juce::Component*) &unloadButton(1),
+                                      (juce::Component*) &activeToggle(1) })
+        control->addComponentListener(&counter);
+
+    ASSERT_TRUE(container->loadPlugin(1, FixtureFiles::path("MonoSynth"), {}));
+
+    for (juce::Component* control : { (juce::Component*) &editButton(1), (juce::Component*) &unloadButton(1),
+                                      (juce::Component*) &activeToggle(1) })
+        control->removeComponentListener(&counter);
+
+    EXPECT_EQ(counter.changes, 0) << "the controls were switched off and on again halfway through the load";
+    EXPECT_EQ(frame(1).getText(), "MonoSynth");
+
+    // MonoSynth has no programs: a real plugin's chooser says so.
+    ASSERT_EQ(container->getPluginInstance(1)->getNumPrograms(), 0);
+    EXPECT_FALSE(chooser(1).isEnabled());
+    EXPECT_EQ(chooser(1).getTextWhenNothingSelected(), "(no programs)");
 }
 
 //==================================================================================================
