@@ -86,7 +86,12 @@ juce::String PluginContainerAudioProcessor::getLoadedPluginName(int slot) const
     const auto& loader = pluginLoaders[(size_t) slot];
 
     if (loader == nullptr)
+    {
+        // A missing plugin is named as the project names it.
+        if (const auto& kept = recoveryStates[(size_t) slot]; kept != nullptr && isPluginMissing(slot))
+            return kept->pluginName.isNotEmpty() ? kept->pluginName : kept->displayName;
         return "<none>";
+    }
 
     if (const auto* description = loader->getChosenDescription())
         return description->name;

@@ -40,15 +40,18 @@ void GUI::updateFromProcessor()
         ->setToggleState(true, juce::dontSendNotification);
 
     // A crashed plugin keeps "Unload" and "Recover" (the edit button) but cannot be made active
-    // by hand.
+    // by hand. A missing one (kept for the project) has them too: "Recover" tries its file again,
+    // "Unload" lets it go.
     const auto slot0Loaded = processor->getPluginInstance(0) != nullptr;
+    const auto slot0Kept = slot0Loaded || processor->isPluginMissing(0);
     for (auto* control : std::initializer_list<juce::Component*> { pluginUnload0.get(), plugin1Edit.get() })
-        control->setEnabled(slot0Loaded);
+        control->setEnabled(slot0Kept);
     activatePlugin1->setEnabled(slot0Loaded && !processor->isPluginCrashed(0));
 
     const auto slot1Loaded = processor->getPluginInstance(1) != nullptr;
+    const auto slot1Kept = slot1Loaded || processor->isPluginMissing(1);
     for (auto* control : std::initializer_list<juce::Component*> { pluginUnload1.get(), plugin1Edit2.get() })
-        control->setEnabled(slot1Loaded);
+        control->setEnabled(slot1Kept);
     activatePlugin2->setEnabled(slot1Loaded && !processor->isPluginCrashed(1));
 
     for (int option = 0; option < (int) optionToggles.size(); ++option)
@@ -99,7 +102,7 @@ bool GUI::runSlotAction(juce::Button* button)
             processor->loadPlugin(slot, {}, {}); // an empty path asks the user for the file
         else if (button == column.edit)
         {
-            if (processor->isPluginCrashed(slot))
+            if (processor->isPluginCrashed(slot) || processor->isPluginMissing(slot))
                 processor->recoverPlugin(slot);
             else
                 processor->openEditor(slot);
@@ -145,7 +148,13 @@ void GUI::showSlotStatus(int slot, juce::Label& statusLabel, juce::TextButton& e
     juce::String status = "Status: empty";
     juce::String caption = "Edit";
 
-    if (processor->getPluginInstance(slot) != nullptr)
+    if (processor->isPluginMissing(slot))
+    {
+        colour = crashedStatusArgb;
+        status = "Status: MISSING";
+        caption = "Recover";
+    }
+    else if (processor->getPluginInstance(slot) != nullptr)
     {
         if (processor->isPluginCrashed(slot))
         {

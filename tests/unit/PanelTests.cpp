@@ -363,6 +363,38 @@ TEST_F(Panel, CrashOfASlotShowsCrashedInRedAndRecoverAtTheNextPaint)
     EXPECT_EQ(editButton(1).getButtonText(), "Edit");
 }
 
+TEST_F(Panel, AMissingPluginOfTheProjectIsShownAndRecoveredWhenItsFileIsBack)
+{
+    FixtureFiles files;
+    const auto path = files.freshCopy("PlainSynth");
+    container->loadPlugin(1, path, {});
+    juce::MemoryBlock project;
+    container->getStateInformation(project);
+    ASSERT_TRUE(juce::File(path).moveFileTo(juce::File(path + ".away")));
+
+    // The project opens on a machine without the plugin; the user does not look for it.
+    script.locateAnswer = LoadDialogs::LocateAnswer::no;
+    container->setStateInformation(project.getData(), (int) project.getSize());
+    ASSERT_TRUE(container->isPluginMissing(1));
+    paint(*editor);
+
+    EXPECT_EQ(status(1).getText(), "Status: MISSING");
+    EXPECT_EQ(status(1).findColour(juce::Label::textColourId), red);
+    EXPECT_EQ(frame(1).getText(), "PlainSynth");
+    EXPECT_EQ(editButton(1).getButtonText(), "Recover");
+    EXPECT_TRUE(editButton(1).isEnabled());
+    EXPECT_TRUE(unloadButton(1).isEnabled());
+    EXPECT_FALSE(activeToggle(1).isEnabled());
+
+    // The file is back: "Recover" loads it.
+    ASSERT_TRUE(juce::File(path + ".away").moveFileTo(juce::File(path)));
+    click(editButton(1));
+    ASSERT_NE(container->getPluginInstance(1), nullptr);
+    paint(*editor);
+    EXPECT_EQ(status(1).getText(), "Status: OK");
+    EXPECT_TRUE(activeToggle(1).isEnabled());
+}
+
 //==================================================================================================
 // Clicks.
 
