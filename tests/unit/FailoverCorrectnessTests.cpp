@@ -14,6 +14,7 @@
 #include "support/ModalDriver.h"
 #include "support/ScriptedLoadDialogs.h"
 #include "support/WrapperDrive.h"
+#include "CrashProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -408,6 +409,95 @@ TEST_F(Failover, ATickInsideADialogNeitherNestsNorReloadsABusyContainer)
     // The next tick, outside the dialog, does.
     tickWatchdog();
     EXPECT_FALSE(container->isPluginCrashed(1));
+}
+
+/**
+    Runs an action once, from the first change a hosted plugin announces: the host's work that the
+    framework runs while a plugin asks it for idle time (the display update the plugin asked for
+    just before), inside the plugin's call.
+*/
+struct FirstAnnouncement : juce::AudioProcessorListener
+{
+    FirstAnnouncement(juce::AudioPluginInstance& plugin, std::function<void()> toDo)
+        : watched(plugin), action(std::move(toDo))
+    {
+        watched.addListener(this);
+    }
+
+    ~FirstAnnouncement() override
+    {
+        if (!fired)
+            watched.removeListener(this);
+    }
+
+    void audioProcessorChanged(juce::AudioProcessor*, const ChangeDetails&) override
+    {
+        if (fired)
+            return;
+        fired = true;
+        watched.removeListener(this); // the action may destroy the plugin
+        action();
+    }
+
+    void audioProcessorParameterChanged(juce::AudioProcessor*, int, float) override {}
+
+    juce::AudioPluginInstance& watched;
+    std::function<void()> action;
+    bool fired = false;
+};
+
+void askForIdleInsideCrashQueries(Processor& c, int slot)
+{
+    ASSERT_EQ(ask(c, slot, pendulum::fixtures::crash_probe::kIdleOnQueryIndex, 1), 1);
+}
+
+TEST_F(Failover, WhatAPluginsIdleRequestRunsNeitherNestsATickNorDestroysThePlugin)
+{
+    struct Case
+    {
+        const char* what;
+        std::function<void(Processor&)> insideTheQuery; // what the late timer does
+        bool slotLoadedAfter;
+    };
+    const std::vector<Case> cases {
+        { "the watchdog's own late tick", [](Processor&) { watchdog->timerCallback(); }, true },
+        { "the user's unload", [](Processor& c) { c.unloadPlugin(0, false, true); }, false },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        container = makeContainer("stage");
+        load(*container, 0, FixtureFiles::path("CrashProbeSynth"));
+        load(*container, 1, FixtureFiles::path("PlainSynth"));
+        container->setOption(Processor::optionAutoCrashRecovery, true);
+        makeCrash(*container, 0);
+        askForIdleInsideCrashQueries(*container, 0);
+        watchdog->stopTimer();
+
+        auto* queried = vstEffectOf(*container->getPluginInstance(0));
+        bool firedInsideTheQuery = false;
+        FirstAnnouncement late(*container->getPluginInstance(0), [&] {
+            firedInsideTheQuery = plugin_calls::inProgress(queried);
+            c.insideTheQuery(*container);
+        });
+        const auto lines = console_probe::linesOf([&] {
+            watchdog->timerCallback();
+            console_probe::pumpMessages(300); // and whatever had to wait
+        });
+        watchdog->stopTimer();
+
+        EXPECT_TRUE(late.fired);
+        EXPECT_TRUE(firedInsideTheQuery);
+        EXPECT_EQ(container->getActivePluginIndex(), 1);
+        // One crash, one reload: a nested tick would have reloaded the slot again on its stale
+        // mark. The unload came after the reload, once the query had returned.
+        int reloads = 0;
+        for (const auto& line : lines)
+            reloads += line == "Recovering plugin at index 0 in instance with name stage." ? 1 : 0;
+        EXPECT_EQ(reloads, 1);
+        EXPECT_EQ(container->getPluginInstance(0) != nullptr, c.slotLoadedAfter);
+    }
 }
 
 TEST_F(Failover, ALoadDoesNotRestartTheWatchdogsTimer)
