@@ -56,6 +56,7 @@ tsan_tests="HostThread*:ThreadingStress*:Realtime.AnAutomaticSwitch*:CrashWatch.
 tsan_tests+=":Panel.RefreshFromAnotherThread*:EditorWindows.*:EditorRects/*"
 tsan_tests+=":Console.LinesFromAnotherThread*:Routing.PrepareAndRelease*"
 tsan_tests+=":StateDocument.ARestoreFromAnotherThread*:StateDocument.TheLatestDocumentWins"
+tsan_tests+=":Failover.ARecoveredActivePlugin*:FailoverLifetime.*:Failover.WhatAPlugin*"
 
 if [ "$which" = tsan ] || [ "$which" = all ]; then
     start=$SECONDS
