@@ -39,10 +39,13 @@ std::unique_ptr<GenericAudioPluginLoader> PluginContainerAudioProcessor::exchang
 
 void PluginContainerAudioProcessor::setActiveIndex(int slot)
 {
-    // The callback lock lets a block that is still playing the old slot finish first, so nothing
-    // that block uses can be taken away by a later change of the slot it was playing.
-    const juce::ScopedLock audioLock(getCallbackLock());
+    // The guard first: waiting for the parameter calls in flight (a hosted plugin's call may take
+    // long) must not hold the callback lock, or the audio thread would wait with it. Then the
+    // callback lock lets a block that is still playing the old slot finish, so nothing that block
+    // uses can be taken away by a later change of the slot it was playing. No path takes the two
+    // the other way round: processBlock never takes the guard.
     const SlotAccessGuard::WriteScope guard(parameterGuard);
+    const juce::ScopedLock audioLock(getCallbackLock());
     activePluginIndex.store(slot, std::memory_order_release);
 }
 
