@@ -6,6 +6,7 @@
 #include "console/ConsoleGlobals.h"
 #include "crashwatch/AudioProcessorState.h"
 #include "crashwatch/CrashWatchDog.h"
+#include "hosting/DirectVst2Processor.h"
 #include "hosting/EffectHandle.h"
 #include "hosting/FileFromPath.h"
 #include "hosting/MyHostAudioProcessorEditor.h"
@@ -96,6 +97,7 @@ void PluginContainerAudioProcessor::unloadPlugin(int slot, bool keepRecoveryStat
 
         // Taken out of the slot first, destroyed afterwards: no parameter call can still be in it.
         auto old = exchangeLoader(slot, nullptr);
+        directPaths[(size_t) slot].reset();
         old.reset();
         auxBuffers[(size_t) slot].reset();
     }
@@ -245,7 +247,20 @@ void PluginContainerAudioProcessor::commitLoadedPlugin(int slot, std::unique_ptr
     std::unique_ptr<juce::AudioBuffer<float>> aux;
     const bool wide = instance->getTotalNumOutputChannels() > getTotalNumOutputChannels();
     if (wide)
-        aux = std::make_unique<juce::AudioBuffer<float>>(auxChannelsFor(*instance), startBlockSize());
+    {
+        // Sized by setSize, as every block sizes it: the constructor reserves a little less room
+        // for the channel list than setSize asks for, so the first block would allocate again.
+        aux = std::make_unique<juce::AudioBuffer<float>>();
+        aux->setSize(auxChannelsFor(*instance), startBlockSize(), false, true, false);
+    }
+
+    // A VST2 plugin plays through its own entry points; without its time record (never seen with
+    // the framework's hosting) it keeps the framework's processBlock.
+    auto direct = DirectVst2Processor::create(*instance);
+    if (direct != nullptr)
+        direct->prepare(startSampleRate(), startBlockSize());
+    else if (vstEffectOf(*instance) != nullptr)
+        logLine(":the plugin's time record was not found; it plays through the framework's call");
 
     exchangeLoader(slot, std::move(loader));
     pluginCrashed[(size_t) slot] = false;
@@ -253,6 +268,7 @@ void PluginContainerAudioProcessor::commitLoadedPlugin(int slot, std::unique_ptr
     if (wide)
         consolePrint("allocating aux buffer ( plugin has more outputs )");
     auxBuffers[(size_t) slot] = std::move(aux);
+    directPaths[(size_t) slot] = std::move(direct);
 
     if (active)
         takeLatencyOf(*instance);
