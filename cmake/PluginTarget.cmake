@@ -49,6 +49,7 @@ target_sources(PluginPendulum PRIVATE
     crashwatch/AudioProcessorState.cpp
     crashwatch/CrashRecovery.cpp
     crashwatch/CrashWatchDog.cpp
+    hosting/DirectVst2Processor.cpp
     hosting/GenericAudioPluginLoader.cpp
     hosting/ComboBoxChooseComponent.cpp
     hosting/ModalChoosers.cpp

@@ -8,6 +8,8 @@
 #include "container/SampleSanitizer.h"
 #include "crashwatch/AudioProcessorState.h"
 #include "crashwatch/CrashWatchDog.h"
+#include "hosting/DirectVst2Processor.h"
+#include "hosting/EffectHandle.h"
 #include "hosting/GenericAudioPluginLoader.h"
 #include "ui/PluginContainerAudioProcessorEditor.h"
 
@@ -143,6 +145,12 @@ juce::AudioPluginInstance* PluginContainerAudioProcessor::getPluginInstance(int 
     return loader != nullptr ? loader->getPluginInstance() : nullptr;
 }
 
+std::uint64_t PluginContainerAudioProcessor::getDroppedMidiEventCount(int slot) const
+{
+    const auto& direct = directPaths[(size_t) slot];
+    return direct != nullptr ? direct->droppedEvents() : 0;
+}
+
 juce::AudioProcessorParameter* PluginContainerAudioProcessor::activeParameter(int parameterIndex) const
 {
     auto* instance = getPluginInstance(activePluginIndex.load());
@@ -208,12 +216,17 @@ void PluginContainerAudioProcessor::prepareSlot(int slot, double sampleRate, int
     instance->prepareToPlay(sampleRate, samplesPerBlock);
     slotPrepared[(size_t) slot] = true;
 
-    if (auto& aux = auxBuffers[(size_t) slot])
+    auto& aux = auxBuffers[(size_t) slot];
+    auto& direct = directPaths[(size_t) slot];
+    if (aux != nullptr || direct != nullptr)
     {
         // The host should not process while it prepares, but the wrapper does not enforce it: the
-        // buffer is reallocated under the callback lock, which every block holds.
+        // buffers are reallocated under the callback lock, which every block holds.
         const juce::ScopedLock audioLock(getCallbackLock());
-        aux->setSize(auxChannelsFor(*instance), samplesPerBlock, false, true, false);
+        if (aux != nullptr)
+            aux->setSize(auxChannelsFor(*instance), samplesPerBlock, false, true, false);
+        if (direct != nullptr)
+            direct->prepare(sampleRate, samplesPerBlock);
     }
 }
 
@@ -247,15 +260,26 @@ void PluginContainerAudioProcessor::processBlock(juce::AudioBuffer<float>& buffe
     }
 
     auto* instance = loader->getPluginInstance();
+    auto* direct = directPaths[active].get();
 
-    if (auto* playHead = getPlayHead())
-        instance->setPlayHead(playHead);
+    // A hosted VST2 plugin plays through its own entry points; any other instance through the
+    // framework's call.
+    const auto play = [&](juce::AudioBuffer<float>& target) {
+        if (direct != nullptr)
+        {
+            direct->process(target, midiMessages, getPlayHead());
+            return;
+        }
+        if (auto* playHead = getPlayHead())
+            instance->setPlayHead(playHead);
+        instance->processBlock(target, midiMessages);
+    };
 
     auto& aux = auxBuffers[active];
 
     if (aux == nullptr)
     {
-        instance->processBlock(buffer, midiMessages);
+        play(buffer);
 
         // A plugin with fewer outputs than the container leaves the rest of the buffer as it was.
         for (int channel = instance->getTotalNumOutputChannels(); channel < buffer.getNumChannels(); ++channel)
@@ -278,7 +302,7 @@ void PluginContainerAudioProcessor::processBlock(juce::AudioBuffer<float>& buffe
     for (int channel = 0; channel < exchanged; ++channel)
         aux->copyFrom(channel, 0, buffer, channel, 0, numSamples);
 
-    instance->processBlock(*aux, midiMessages);
+    play(*aux);
 
     for (int channel = 0; channel < exchanged; ++channel)
         buffer.copyFrom(channel, 0, *aux, channel, 0, numSamples);
@@ -342,6 +366,10 @@ float PluginContainerAudioProcessor::getParameter(int parameterIndex)
 {
     const SlotAccessGuard::ReadScope guard(parameterGuard);
 
+    if (auto* instance = getPluginInstance(activePluginIndex.load()))
+        if (auto* effect = vstEffectOf(*instance))
+            return vstParameterValue(*effect, parameterIndex);
+
     if (auto* parameter = activeParameter(parameterIndex))
         return parameter->getValue();
     return 0.0f;
@@ -359,6 +387,15 @@ const juce::String PluginContainerAudioProcessor::getParameterText(int parameter
 void PluginContainerAudioProcessor::setParameter(int parameterIndex, float newValue)
 {
     const SlotAccessGuard::ReadScope guard(parameterGuard);
+
+    if (auto* instance = getPluginInstance(activePluginIndex.load()))
+    {
+        if (auto* effect = vstEffectOf(*instance))
+        {
+            setVstParameterValue(*effect, parameterIndex, newValue);
+            return;
+        }
+    }
 
     if (auto* parameter = activeParameter(parameterIndex))
         parameter->setValue(newValue);

@@ -6,12 +6,14 @@
 
 #include <array>
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 
 class AudioProcessorState;
 class DeferredSlotWork;
+class DirectVst2Processor;
 struct DocumentElement;
 class GenericAudioPluginLoader;
 class LoadDialogs;
@@ -28,15 +30,20 @@ class MyHostAudioProcessorEditor;
     Threading contract
     - processBlock runs on the host's audio thread, under the processor's callback lock (the
       wrapper holds it). It allocates nothing (an auxiliary buffer grows only for a block longer
-      than the prepared size), takes no lock of its own and logs nothing.
-    - What processBlock reads (the active slot's loader and auxiliary buffer, the active index)
-      changes only while processing is suspended: suspendProcessing(true) waits for a running
-      block to end. The inactive slot may change without suspension: processBlock never touches it.
-      The active index is atomic besides, and processBlock reads it once per block.
+      than the prepared size), takes no lock and logs nothing. A hosted VST2 plugin is played
+      through its own entry points (DirectVst2Processor), not through the framework's processBlock,
+      which takes a lock of the instance's in every block.
+    - What processBlock reads (the active slot's loader, auxiliary buffer and direct path, the
+      active index) changes only while processing is suspended: suspendProcessing(true) waits for a
+      running block to end. The inactive slot may change without suspension: processBlock never
+      touches it. The active index is atomic besides, and processBlock reads it once per block.
     - The host's parameter calls (get, set, name, text) may come from any thread, the audio thread
       included. They hold a SlotAccessGuard for the length of the forwarded call; every change of
       a slot's loader or of the active index takes the guard's write side for the pointer move
-      only, and destroys what it took out after letting go.
+      only, and destroys what it took out after letting go. A switch takes the guard before the
+      callback lock, never the other way round, so the audio thread never waits for a parameter
+      call in flight. Get and set reach a hosted VST2 plugin's own entry points: the framework's
+      parameter objects take the instance's lock, which a save's chunk or a reset holds for long.
     - prepareToPlay, releaseResources and getStateInformation run on whatever thread the host
       uses. They and every change of the slots hold slotLock, so a prepare never meets a
       half-made load, and a save never reads a plugin that is being replaced. slotLock is never
@@ -89,6 +96,8 @@ public:
     int getActivePluginIndex() const noexcept { return activePluginIndex.load(); }
     juce::AudioPluginInstance* getPluginInstance(int slot) const;
     bool isPluginCrashed(int slot) const noexcept { return pluginCrashed[(size_t) slot].load(); }
+    /** MIDI events the slot's plugin did not get because a block carried more than it can take. */
+    std::uint64_t getDroppedMidiEventCount(int slot) const;
 
     /**
         True while the slot holds no running plugin but keeps one for the project: its reload or
@@ -308,6 +317,8 @@ private:
     // Holders of the windows showing the hosted plugins' own editors; a slot's goes before its loader.
     std::array<std::unique_ptr<MyHostAudioProcessorEditor>, numSlots> pluginEditors;
     std::array<std::unique_ptr<juce::AudioBuffer<float>>, numSlots> auxBuffers;
+    // The audio path into a slot's hosted VST2 plugin; null for other instances (framework's call).
+    std::array<std::unique_ptr<DirectVst2Processor>, numSlots> directPaths;
     std::array<std::atomic<bool>, numSlots> pluginCrashed { { false, false } };
     std::array<std::atomic<bool>, numOptions> options { { false, false, true, true } };
     mutable juce::SpinLock instanceNameLock;

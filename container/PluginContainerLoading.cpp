@@ -6,6 +6,7 @@
 #include "console/ConsoleGlobals.h"
 #include "crashwatch/AudioProcessorState.h"
 #include "crashwatch/CrashWatchDog.h"
+#include "hosting/DirectVst2Processor.h"
 #include "hosting/EffectHandle.h"
 #include "hosting/FileFromPath.h"
 #include "hosting/MyHostAudioProcessorEditor.h"
@@ -41,10 +42,13 @@ std::unique_ptr<GenericAudioPluginLoader> PluginContainerAudioProcessor::exchang
 
 void PluginContainerAudioProcessor::setActiveIndex(int slot)
 {
-    // The callback lock lets a block that is still playing the old slot finish first, so nothing
-    // that block uses can be taken away by a later change of the slot it was playing.
-    const juce::ScopedLock audioLock(getCallbackLock());
+    // The guard first: waiting for the parameter calls in flight (a hosted plugin's call may take
+    // long) must not hold the callback lock, or the audio thread would wait with it. Then the
+    // callback lock lets a block that is still playing the old slot finish, so nothing that block
+    // uses can be taken away by a later change of the slot it was playing. No path takes the two
+    // the other way round: processBlock never takes the guard.
     const SlotAccessGuard::WriteScope guard(parameterGuard);
+    const juce::ScopedLock audioLock(getCallbackLock());
     activePluginIndex.store(slot, std::memory_order_release);
 }
 
@@ -165,6 +169,7 @@ void PluginContainerAudioProcessor::unloadSlot(int slot, bool keepRecoveryState,
 
         // Taken out of the slot first, destroyed afterwards: no parameter call can still be in it.
         auto old = exchangeLoader(slot, nullptr);
+        directPaths[(size_t) slot].reset();
         old.reset();
         auxBuffers[(size_t) slot].reset();
         slotPrepared[(size_t) slot] = false;
@@ -390,7 +395,20 @@ void PluginContainerAudioProcessor::commitLoadedPlugin(int slot, std::unique_ptr
     std::unique_ptr<juce::AudioBuffer<float>> aux;
     const bool wide = instance->getTotalNumOutputChannels() > getTotalNumOutputChannels();
     if (wide)
-        aux = std::make_unique<juce::AudioBuffer<float>>(auxChannelsFor(*instance), startBlockSize());
+    {
+        // Sized by setSize, as every block sizes it: the constructor reserves a little less room
+        // for the channel list than setSize asks for, so the first block would allocate again.
+        aux = std::make_unique<juce::AudioBuffer<float>>();
+        aux->setSize(auxChannelsFor(*instance), startBlockSize(), false, true, false);
+    }
+
+    // A VST2 plugin plays through its own entry points; without its time record (never seen with
+    // the framework's hosting) it keeps the framework's processBlock.
+    auto direct = DirectVst2Processor::create(*instance);
+    if (direct != nullptr)
+        direct->prepare(startSampleRate(), startBlockSize());
+    else if (vstEffectOf(*instance) != nullptr)
+        logLine(":the plugin's time record was not found; it plays through the framework's call");
 
     exchangeLoader(slot, std::move(loader));
     pluginCrashed[(size_t) slot] = false;
@@ -399,6 +417,7 @@ void PluginContainerAudioProcessor::commitLoadedPlugin(int slot, std::unique_ptr
     if (wide)
         consolePrint("allocating aux buffer ( plugin has more outputs )");
     auxBuffers[(size_t) slot] = std::move(aux);
+    directPaths[(size_t) slot] = std::move(direct);
 
     if (active)
         takeLatencyOf(*instance);

@@ -2,9 +2,10 @@
 # The sanitizer lanes: the container's unit tests and the checker canaries, built with
 # AddressSanitizer + UndefinedBehaviorSanitizer in build-asan/ and with ThreadSanitizer in
 # build-tsan/ (only those targets and the fixture plugins they load). RealtimeSanitizer runs in the
-# plain Linux tree (tests realtime.* and checker.RealtimeSanitizer*, see tests/sanitizers).
+# plain Linux tree (tests realtime.* and checker.RealtimeSanitizer*, see tests/sanitizers) and, in
+# the rtsan lane, in the Release tree build-release/ as well (the one scripts/bench.sh uses).
 #
-#   scripts/sanitize.sh [asan|tsan|all]      (default all)
+#   scripts/sanitize.sh [asan|tsan|rtsan|all]      (default all)
 #
 # Each lane: the tests that matter for its checker, then the canary that must be caught by it.
 set -euo pipefail
@@ -52,7 +53,7 @@ fi
 # The tests in which several threads meet: host threads, the audio thread, the watchdog's timer,
 # log lines, restores and panel refreshes handed to the message thread, and the hosted editors'
 # windows (whose plugins draw from display threads of their own).
-tsan_tests="HostThread*:ThreadingStress*:Realtime.AnAutomaticSwitch*:CrashWatch.TheTimer*"
+tsan_tests="HostThread*:ThreadingStress*:Realtime.AnAutomaticSwitch*:RealtimeBlocking.*:CrashWatch.TheTimer*"
 tsan_tests+=":Panel.RefreshFromAnotherThread*:EditorWindows.*:EditorRects/*"
 tsan_tests+=":Console.LinesFromAnotherThread*:Routing.PrepareAndRelease*"
 tsan_tests+=":StateDocument.ARestoreFromAnotherThread*:StateDocument.TheLatestDocumentWins"
@@ -64,4 +65,26 @@ if [ "$which" = tsan ] || [ "$which" = all ]; then
     echo "== [tsan] build: $((SECONDS - start)) s"
     TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/sanitizers/tsan.supp" \
         run_lane tsan "$root/build-tsan" "${PENDULUM_TSAN_FILTER:-$tsan_tests}"
+fi
+
+# RealtimeSanitizer over an optimised build: the realtime tests (the container's processBlock with
+# in-process instruments and with real VST2 fixtures, automated in every block) and the canary. Only
+# those two targets and their fixtures are built, in the Release tree the benchmarks share.
+if [ "$which" = rtsan ] || [ "$which" = all ]; then
+    start=$SECONDS
+    rel="$root/build-release"
+    mkdir -p "$rel"
+    cmake -S "$root" -B "$rel" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPENDULUM_BUILD_TESTS=ON "${launcher[@]}" >/dev/null
+    if ! cmake --build "$rel" --target realtime_tests sanitizer_canary -j"$(nproc)" >"$rel/rtsan-build.log" 2>&1; then
+        grep -E -A8 "error|FAILED" "$rel/rtsan-build.log" | head -n 80
+        exit 1
+    fi
+    grep -E "warning:" "$rel/rtsan-build.log" || true
+    echo "== [rtsan] build: $((SECONDS - start)) s"
+    start=$SECONDS
+    "${display[@]}" ctest --test-dir "$rel" -R '^(realtime\.|checker\.RealtimeSanitizer)' --output-on-failure \
+        --no-tests=error >"$rel/rtsan-tests.log" 2>&1 ||
+        { tail -n 80 "$rel/rtsan-tests.log"; echo "== [rtsan] tests failed; full log: $rel/rtsan-tests.log"; exit 1; }
+    grep -E "tests passed" "$rel/rtsan-tests.log" | sed "s/^/== [rtsan] /"
+    echo "== [rtsan] tests and canary (Release): $((SECONDS - start)) s"
 fi

@@ -2,14 +2,18 @@
 // allocation, free, lock, sleep or file operation anywhere in the container's own processing. A
 // violation is reported with its stack and ends the process, so the test fails.
 //
-// The slots hold in-process instruments: the framework's VST2 hosting takes a lock of its own in
-// every block (its incoming-MIDI lock, only ever taken on the audio thread), which the checker
-// would report before anything of ours. What the hosted VST2 plugins themselves do in real time is
-// shown by the canary (sanitizer_canary realtime-alloc).
+// The slots hold in-process instruments (played through the framework's call), or real VST2
+// fixture plugins, played through their own entry points, with the host's automation (a parameter
+// set and read) in every block on the audio thread and, for one of them, a play head whose time
+// info the plugin asks for. What a hosted plugin itself does wrong in real time is shown by the
+// canary (sanitizer_canary realtime-alloc).
 #include "RealtimeContext.h"
 #include "container/PluginContainerAudioProcessor.h"
 #include "support/ContainerTestAccess.h"
 #include "support/FakeInstrument.h"
+#include "support/FixtureFiles.h"
+#include "support/ScriptedLoadDialogs.h"
+#include "support/StdoutCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -82,4 +86,93 @@ INSTANTIATE_TEST_SUITE_P(Slots, RealtimeSanitizer,
                                            RealtimeCase { "SixteenOutputsThroughTheAuxiliaryBuffer", 2, 16, 1 },
                                            RealtimeCase { "EmptyActiveSlotNextToAnInstrument", 2, 0, 1 }),
                          [](const auto& info) { return std::string(info.param.what); });
+
+struct Vst2Case
+{
+    const char* what;
+    const char* fixture0; // null: slot empty
+    const char* fixture1;
+    int active;
+    bool playHead; // the container has a moving play head
+};
+
+void PrintTo(const Vst2Case& c, std::ostream* os)
+{
+    *os << c.what;
+}
+
+class MovingPlayHead : public juce::AudioPlayHead
+{
+public:
+    juce::Optional<PositionInfo> getPosition() const override { return position; }
+    PositionInfo position;
+};
+
+class RealtimeSanitizerVst2 : public ::testing::TestWithParam<Vst2Case>
+{
+};
+
+TEST_P(RealtimeSanitizerVst2, HostedPluginsPlayAndAreAutomatedWithoutALock)
+{
+    const auto& c = GetParam();
+    DialogScript script;
+    PluginContainerAudioProcessor container;
+    container.setLoadDialogs(std::make_shared<ScriptedLoadDialogs>(script));
+    container.prepareToPlay(48000.0, preparedBlock);
+    {
+        StdoutCapture quiet;
+        for (int slot = 0; slot < 2; ++slot)
+            if (const auto* fixture = slot == 0 ? c.fixture0 : c.fixture1)
+                ASSERT_TRUE(container.loadPlugin(slot, FixtureFiles::path(fixture), {})) << fixture;
+        if (c.active != 0)
+            ASSERT_TRUE(container.setActivePlugin(c.active));
+    }
+
+    MovingPlayHead playHead;
+    playHead.position.setBpm(128.0);
+    playHead.position.setIsPlaying(true);
+    if (c.playHead)
+        container.setPlayHead(&playHead);
+
+    juce::AudioBuffer<float> buffer(2, preparedBlock);
+    juce::MidiBuffer midi;
+    midi.ensureSize(1024);
+    float loudest = 0.0f;
+    juce::int64 position = 0;
+
+    JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE("-Wdeprecated-declarations")
+    for (int round = 0; round < 50; ++round)
+        for (int numSamples : { preparedBlock, 64, 1, preparedBlock - 1 })
+        {
+            midi.clear();
+            if (round % 2 == 0)
+            {
+                midi.addEvent(juce::MidiMessage::noteOn(1, 60 + round % 12, 0.8f), 0);
+                midi.addEvent(juce::MidiMessage::noteOff(1, 60 + round % 12), numSamples - 1);
+            }
+            buffer.setSize(2, numSamples, false, false, true);
+            playHead.position.setTimeInSamples(position);
+            position += numSamples;
+            {
+                const ScopedRealtimeContext realtime;
+                container.setParameter(0, (float) (round % 10) / 10.0f);
+                loudest = juce::jmax(loudest, container.getParameter(0) * 0.0f);
+                container.processBlock(buffer, midi);
+            }
+            loudest = juce::jmax(loudest, buffer.getMagnitude(0, 0, numSamples));
+        }
+    JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+
+    container.setPlayHead(nullptr);
+    EXPECT_GT(loudest, 0.01f); // the active slot's plugin played
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fixtures, RealtimeSanitizerVst2,
+    ::testing::Values(Vst2Case { "PlainSynth", "PlainSynth", nullptr, 0, false },
+                      Vst2Case { "MonoSynthNextToPlainSynth", "MonoSynth", "PlainSynth", 0, false },
+                      Vst2Case { "WideSynthThroughTheAuxiliaryBuffer", "PlainSynth", "WideSynth", 1, false },
+                      Vst2Case { "AccumulatingSynth", "AccumulatingSynth", nullptr, 0, false },
+                      Vst2Case { "TransportSynthAskingForTheTimeInfo", "TransportSynth", nullptr, 0, true }),
+    [](const auto& info) { return std::string(info.param.what); });
 } // namespace

@@ -5,6 +5,7 @@
 #include "hosting/ComboBoxChooseComponent.h"
 #include "hosting/LoaderGlobals.h"
 #include "support/ContainerTestAccess.h"
+#include "support/FakeInstrument.h"
 #include "support/FixtureFiles.h"
 #include "support/ModalDriver.h"
 #include "support/ScriptedLoadDialogs.h"
@@ -14,7 +15,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -292,5 +295,114 @@ TEST(HostThreads, ASwitchToAnotherLatencyAsksForTheNewDelayAndADisplayUpdate)
     EXPECT_EQ(recorder.displayUpdates, 1);
 
     container.removeListener(&recorder);
+}
+//==================================================================================================
+// A switch while a parameter call is in the hosted plugin
+
+/** A parameter whose reads wait until the test lets them go, as a plugin's slow call would. */
+class LatchedParameter : public juce::HostedAudioProcessorParameter
+{
+public:
+    void open()
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        opened = true;
+        changed.notify_all();
+    }
+
+    mutable std::atomic<bool> entered { false };
+
+    juce::String getParameterID() const override { return "latched"; }
+    float getValue() const override
+    {
+        entered = true;
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [this] { return opened; });
+        return 0.5f;
+    }
+    void setValue(float) override {}
+    float getDefaultValue() const override { return 0.0f; }
+    juce::String getName(int) const override { return "latched"; }
+    juce::String getLabel() const override { return {}; }
+    float getValueForText(const juce::String&) const override { return 0.0f; }
+
+private:
+    mutable std::mutex mutex;
+    mutable std::condition_variable changed;
+    bool opened = false;
+};
+
+/** An instrument with the latched parameter; it tells when a switch away from it resets it. */
+class LatchedInstrument : public FakeInstrument
+{
+public:
+    LatchedInstrument() : FakeInstrument(1, 2, 0)
+    {
+        auto owned = std::make_unique<LatchedParameter>();
+        parameter = owned.get();
+        addHostedParameter(std::move(owned));
+    }
+
+    void reset() override { resetBySwitch = true; }
+
+    LatchedParameter* parameter = nullptr;
+    std::atomic<bool> resetBySwitch { false };
+};
+
+// The switch has to wait for the parameter call in the plugin before it moves the active index;
+// the audio thread must not wait with it. Here the call is held until a block has gone through
+// (or two seconds have passed): a block held by the switch would only end after that.
+TEST(HostThreads, ASwitchWaitingForAParameterCallDoesNotHoldTheAudioThread)
+{
+    Processor container;
+    auto latched = std::make_unique<LatchedInstrument>();
+    auto* instrument = latched.get();
+    PluginContainerTestAccess::install(container, 0, std::move(latched));
+    PluginContainerTestAccess::install(container, 1, std::make_unique<FakeInstrument>(2, 2, 0));
+    PluginContainerTestAccess::setActive(container, 0);
+    container.prepareToPlay(48000.0, 64);
+
+    float value = 0.0f;
+    std::thread parameterCall([&] {
+        JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE("-Wdeprecated-declarations")
+        value = container.getParameter(0);
+        JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+    });
+    while (!instrument->parameter->entered.load())
+        std::this_thread::yield();
+
+    std::atomic<bool> blockDone { false };
+    std::thread audio([&] {
+        // The switch has begun (processing is suspended for it) and waits for the parameter call.
+        while (!container.isSuspended())
+            std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        juce::AudioBuffer<float> buffer(2, 64);
+        juce::MidiBuffer midi;
+        processLikeWrapper(container, buffer, midi);
+        blockDone = true;
+    });
+
+    bool blockDoneWhileTheCallWasHeld = false;
+    std::thread release([&] {
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (!blockDone.load() && std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        blockDoneWhileTheCallWasHeld = blockDone.load();
+        instrument->parameter->open();
+    });
+
+    {
+        StdoutCapture quiet;
+        EXPECT_TRUE(container.setActivePlugin(1)); // returns once the parameter call has left
+    }
+    release.join();
+    parameterCall.join();
+    audio.join();
+
+    EXPECT_TRUE(blockDoneWhileTheCallWasHeld);
+    EXPECT_EQ(container.getActivePluginIndex(), 1);
+    EXPECT_TRUE(instrument->resetBySwitch.load()); // the plugin left is reset after the switch
+    EXPECT_EQ(value, 0.5f);
 }
 } // namespace

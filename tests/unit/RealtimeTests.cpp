@@ -11,7 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <thread>
 #include <vector>
 
@@ -188,5 +191,113 @@ TEST_F(Realtime, AnAutomaticSwitchCostsAtMostOneSilentBlockAndNoAllocation)
     EXPECT_EQ(allocations.load(), 0u);
     EXPECT_GT(peaks[10], 0.01f);             // slot 0 played before its crash
     EXPECT_LE(peaks[(size_t) tickBlock - 1], 0.01f); // and was silent once crashed
+}
+} // namespace
+
+namespace
+{
+using Clock = std::chrono::steady_clock;
+
+/**
+    A save of a plugin with a 64 MiB state (the hosted plugin's state call holds the framework's
+    instance lock while it makes the chunk) runs on another thread while the audio thread plays at a
+    real-time pace and is automated in every block, a parameter set and read back. No block may take
+    longer than its period: the audio thread waits for nothing the save holds. The period is generous
+    (a block's work takes a small fraction of it even in a Debug build on a loaded machine); a block
+    that waited for the save's chunk would take many periods.
+*/
+TEST(RealtimeBlocking, AutomatedBlocksKeepTheirPeriodWhileA64MiBStateIsSaved)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    constexpr int blockSize = 1024; // the checkers make every block several times slower
+#else
+    constexpr int blockSize = 256;
+#endif
+    constexpr double sampleRate = 48000.0;
+    const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(blockSize / sampleRate));
+
+    DialogScript script;
+    PluginContainerAudioProcessor container;
+    container.setLoadDialogs(std::make_shared<ScriptedLoadDialogs>(script));
+    container.prepareToPlay(sampleRate, blockSize);
+    {
+        StdoutCapture quiet;
+        ASSERT_TRUE(container.loadPlugin(0, FixtureFiles::path("HugeStateSynth"), {}));
+    }
+    watchdog->stopTimer(); // nothing but the save and the audio
+
+    struct Block
+    {
+        Clock::time_point start, end;
+    };
+    constexpr int maxBlocks = 1 << 15;
+    std::vector<Block> timings((size_t) maxBlocks);
+    std::atomic<int> blocks { 0 };
+    std::atomic<bool> stop { false };
+    std::atomic<int> wrongValues { 0 };
+
+    std::thread audio([&] {
+        juce::AudioBuffer<float> buffer(2, blockSize);
+        juce::MidiBuffer midi;
+        midi.ensureSize(256);
+        auto deadline = Clock::now();
+        JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE("-Wdeprecated-declarations")
+        for (int n = 0; !stop.load() && n < maxBlocks; ++n)
+        {
+            deadline += period;
+            std::this_thread::sleep_until(deadline);
+            if (Clock::now() > deadline + period)
+                deadline = Clock::now(); // late by more than a block (scheduling): a new schedule
+
+            const auto started = Clock::now();
+            const float level = 0.25f + 0.5f * (float) (n % 2);
+            container.setParameter(0, level);
+            if (container.getParameter(0) != level)
+                ++wrongValues;
+            midi.clear();
+            if (n % 16 == 0)
+                midi.addEvent(juce::MidiMessage::noteOn(1, 60, (juce::uint8) 90), 0);
+            processLikeWrapper(container, buffer, midi);
+            timings[(size_t) n] = { started, Clock::now() };
+            blocks.store(n + 1);
+        }
+        JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+    });
+
+    const auto waitForBlocks = [&](int count) {
+        const auto target = blocks.load() + count;
+        while (blocks.load() < target && blocks.load() < maxBlocks)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+
+    waitForBlocks(10);
+    juce::MemoryBlock saved;
+    std::thread save([&] { container.getStateInformation(saved); });
+    const auto saveStart = Clock::now();
+    save.join();
+    const auto saveEnd = Clock::now();
+    waitForBlocks(10);
+    stop = true;
+    audio.join();
+
+    EXPECT_GT(saved.getSize(), (size_t) 64 * 1024 * 1024); // the whole state went into the document
+
+    int overlapping = 0;
+    auto worst = Clock::duration::zero();
+    for (int n = 0; n < blocks.load(); ++n)
+    {
+        const auto& block = timings[(size_t) n];
+        if (block.end < saveStart || block.start > saveEnd)
+            continue;
+        ++overlapping;
+        worst = std::max(worst, block.end - block.start);
+    }
+
+    const auto toMs = [](Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); };
+    std::printf("save %.0f ms, %d blocks during it, worst block %.3f ms of a %.3f ms period\n",
+                toMs(saveEnd - saveStart), overlapping, toMs(worst), toMs(period));
+    EXPECT_GE(overlapping, 10); // the save lasted many periods, and the blocks went on meanwhile
+    EXPECT_LT(toMs(worst), toMs(period)) << "a block waited";
+    EXPECT_EQ(wrongValues.load(), 0);
 }
 } // namespace

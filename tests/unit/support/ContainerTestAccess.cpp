@@ -1,5 +1,6 @@
 #include "support/ContainerTestAccess.h"
 
+#include "hosting/DirectVst2Processor.h"
 #include "hosting/GenericAudioPluginLoader.h"
 #include "hosting/MyHostAudioProcessorEditor.h"
 
@@ -31,6 +32,7 @@ void PluginContainerTestAccess::install(PluginContainerAudioProcessor& container
                                         const juce::File& pluginFile)
 {
     container.auxBuffers[(size_t) slot].reset();
+    container.directPaths[(size_t) slot].reset(); // an in-process instance plays through the framework's call
     if (instance->getTotalNumOutputChannels() > 2)
         container.auxBuffers[(size_t) slot] = std::make_unique<juce::AudioBuffer<float>>(
             PluginContainerAudioProcessor::auxChannelsFor(*instance), container.getBlockSize());
