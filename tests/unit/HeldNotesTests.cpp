@@ -50,6 +50,12 @@ TEST(MidiStateTracker, FollowsNotesPedalsAndControllers)
               EXPECT_EQ(t.heldVelocity(1, 64), 80);
               EXPECT_EQ(t.numHeldNotes(), 1);
           } },
+        { "note-on with velocity 0 under the sustain pedal leaves the note to the pedal",
+          { Msg::controllerEvent(1, 64, 127), Msg::noteOn(1, 60, (juce::uint8) 90), Msg::noteOn(1, 60, (juce::uint8) 0) },
+          [](const MidiStateTracker& t) {
+              EXPECT_EQ(t.heldVelocity(1, 60), 0);
+              EXPECT_TRUE(t.isSustained(1, 60));
+          } },
         { "a key struck twice is ended by one note-off",
           { Msg::noteOn(3, 60, (juce::uint8) 90), Msg::noteOn(3, 60, (juce::uint8) 30), Msg::noteOff(3, 60) },
           [](const MidiStateTracker& t) { EXPECT_EQ(t.numSoundingNotes(), 0); } },
