@@ -431,6 +431,26 @@ TEST_F(HeldNotesWithFixtures, SwitchedPluginsSoundTheHeldChordAtOnceAndNeverKeep
     }
 }
 
+TEST_F(HeldNotesWithFixtures, TheWatchdogsSwitchAwayFromACrashedPluginKeepsTheChordSounding)
+{
+    {
+        StdoutCapture quiet;
+        ASSERT_TRUE(container->loadPlugin(0, FixtureFiles::path("CrashPlainSynth"), {}));
+        ASSERT_TRUE(container->loadPlugin(1, FixtureFiles::path("PlainSynth"), {}));
+    }
+    EXPECT_GT(play({ Msg::noteOn(1, 60, (juce::uint8) 100), Msg::noteOn(1, 67, (juce::uint8) 100) }), 0.01f);
+
+    makeCrash(*container, 0); // silent from here on
+    EXPECT_LE(play(), 0.01f);
+    {
+        StdoutCapture quiet;
+        tickWatchdog();
+    }
+    ASSERT_EQ(container->getActivePluginIndex(), 1);
+    EXPECT_GT(play(), 0.01f); // the standby sounds the held chord without a new note-on
+    EXPECT_LE(play({ Msg::noteOff(1, 60), Msg::noteOff(1, 67) }), 0.01f);
+}
+
 TEST_F(HeldNotesWithFixtures, AReloadedActivePluginSoundsTheNotesStillHeld)
 {
     {
