@@ -24,6 +24,7 @@ PluginContainerAudioProcessor::PluginContainerAudioProcessor()
     : juce::AudioProcessor(containerBuses()), loadDialogs(std::make_shared<SystemLoadDialogs>())
 {
     weakThis = this;
+    catchUpMidi.ensureSize(catchUpCapacityBytes);
 
     // The process-wide watchdog and console belong to the message thread. A host may create a
     // plugin on another thread (on Linux the plugin's message thread is its own), so the
@@ -252,6 +253,7 @@ void PluginContainerAudioProcessor::processBlock(juce::AudioBuffer<float>& buffe
 
     if (loader == nullptr)
     {
+        midiState.process(midiMessages);
         const auto numSamples = buffer.getNumSamples();
         const auto numChannels = juce::jmin(getTotalNumOutputChannels(), buffer.getNumChannels());
         for (int channel = 0; channel < numChannels; ++channel)
@@ -262,17 +264,48 @@ void PluginContainerAudioProcessor::processBlock(juce::AudioBuffer<float>& buffe
     auto* instance = loader->getPluginInstance();
     auto* direct = directPaths[active].get();
 
+    // The first block a plugin plays after a switch (or after its load into the active slot)
+    // starts with what the stream has left standing: controllers, program, bend, pressure and the
+    // notes still held, at sample 0 before the block's own events. The state is the tracker's as
+    // of the previous block; this block's events then go to the tracker as to every block.
+    auto* midi = &midiMessages;
+    if (catchUpPending[active].exchange(false, std::memory_order_acq_rel))
+    {
+        catchUpMidi.clear();
+        midiState.writeCatchUp(catchUpMidi, 0);
+
+        // Only what fits the reserved room is passed on (6 bytes of the buffer's own per event).
+        std::size_t used = 0;
+        for (const auto metadata : catchUpMidi)
+            used += (std::size_t) metadata.numBytes + 6;
+        for (const auto metadata : midiMessages)
+        {
+            const auto size = (std::size_t) metadata.numBytes + 6;
+            if (used + size > catchUpCapacityBytes)
+            {
+                catchUpDropped.fetch_add(1, std::memory_order_relaxed);
+                continue;
+            }
+            used += size;
+            catchUpMidi.addEvent(metadata.data, metadata.numBytes, metadata.samplePosition);
+        }
+        midi = &catchUpMidi;
+    }
+    midiState.process(midiMessages);
+    if (midi != &midiMessages)
+        midiMessages.clear(); // its events went on in the catch-up buffer, as a plugin leaves it
+
     // A hosted VST2 plugin plays through its own entry points; any other instance through the
     // framework's call.
     const auto play = [&](juce::AudioBuffer<float>& target) {
         if (direct != nullptr)
         {
-            direct->process(target, midiMessages, getPlayHead());
+            direct->process(target, *midi, getPlayHead());
             return;
         }
         if (auto* playHead = getPlayHead())
             instance->setPlayHead(playHead);
-        instance->processBlock(target, midiMessages);
+        instance->processBlock(target, *midi);
     };
 
     auto& aux = auxBuffers[active];

@@ -2,6 +2,7 @@
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
+#include "container/MidiStateTracker.h"
 #include "container/SlotAccessGuard.h"
 
 #include <array>
@@ -37,6 +38,12 @@ class MyHostAudioProcessorEditor;
       active index) changes only while processing is suspended: suspendProcessing(true) waits for a
       running block to end. The inactive slot may change without suspension: processBlock never
       touches it. The active index is atomic besides, and processBlock reads it once per block.
+    - processBlock feeds every block's MIDI to a state tracker. A switch or a load into the active
+      slot sets that slot's catch-up flag (under the callback lock, or while suspended); the next
+      block that plays the slot takes the flag and starts with the tracker's state, written into a
+      MIDI buffer whose room is reserved at construction. Others read the tracker only under the
+      callback lock. The plugin switched away from gets its notes ended by one block of its own,
+      played on the message thread under slotLock once the switch is done, never when it crashed.
     - The host's parameter calls (get, set, name, text) may come from any thread, the audio thread
       included. They hold a SlotAccessGuard for the length of the forwarded call; every change of
       a slot's loader or of the active index takes the guard's write side for the pointer move
@@ -98,6 +105,12 @@ public:
     bool isPluginCrashed(int slot) const noexcept { return pluginCrashed[(size_t) slot].load(); }
     /** MIDI events the slot's plugin did not get because a block carried more than it can take. */
     std::uint64_t getDroppedMidiEventCount(int slot) const;
+    /**
+        Events of the host's block that the first block after a switch could not pass on: the
+        state handed to the new plugin and the block's own events together outgrew the room kept
+        for them (see processBlock).
+    */
+    std::uint64_t getDroppedCatchUpEventCount() const noexcept { return catchUpDropped.load(std::memory_order_relaxed); }
 
     /**
         True while the slot holds no running plugin but keeps one for the project: its reload or
@@ -273,6 +286,13 @@ private:
 
     /** True while a call of ours into one of the slots' plugins is on the stack. */
     bool pluginCallInProgress() const;
+    /**
+        Plays one short block, output discarded, into the slot's plugin (inactive, prepared, not
+        crashed) with the events that end what it holds by the stream the tracker saw: note-offs,
+        pedals up, all-notes-off. Message thread, after the switch away from the slot.
+    */
+    void releaseHeldNotes(int slot, const MidiStateTracker& held);
+
     /** Runs the work later, once no call into the container's plugins is in progress. */
     void deferUntilPluginsFree(const juce::String& what, std::function<void(PluginContainerAudioProcessor&)> work);
 
@@ -306,6 +326,19 @@ private:
     juce::AudioProcessorParameter* activeParameter(int parameterIndex) const;
 
     std::atomic<int> activePluginIndex { 0 };
+
+    // The MIDI state of the host's stream, fed by every block (audio thread). Others read it only
+    // under the callback lock, when no block runs.
+    MidiStateTracker midiState;
+    // Set for a slot when it becomes the active one, or gets a new plugin while active (both while
+    // no block runs); the next block that plays the slot takes it and starts with the catch-up.
+    std::array<std::atomic<bool>, numSlots> catchUpPending { { false, false } };
+    // The first block after a switch: the catch-up, then the host's events. Its room is reserved
+    // at construction and never grows on the audio thread.
+    static constexpr std::size_t catchUpHostRoomBytes = 16384;
+    static constexpr std::size_t catchUpCapacityBytes = MidiStateTracker::maxCatchUpBytes + catchUpHostRoomBytes;
+    juce::MidiBuffer catchUpMidi;
+    std::atomic<std::uint64_t> catchUpDropped { 0 };
     // While above 0, slot changes do not refresh the editor's panel: a change made of smaller ones
     // (the unload inside a load, an unload followed by a switch) refreshes it once, complete, and
     // the destructor's unloads refresh nothing. Atomic: a host may destroy the container on a

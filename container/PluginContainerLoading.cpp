@@ -49,7 +49,9 @@ void PluginContainerAudioProcessor::setActiveIndex(int slot)
     // the other way round: processBlock never takes the guard.
     const SlotAccessGuard::WriteScope guard(parameterGuard);
     const juce::ScopedLock audioLock(getCallbackLock());
-    activePluginIndex.store(slot, std::memory_order_release);
+    // The slot's first block starts with the stream's state (see processBlock).
+    if (activePluginIndex.exchange(slot, std::memory_order_acq_rel) != slot)
+        catchUpPending[(size_t) slot].store(true, std::memory_order_release);
 }
 
 void PluginContainerAudioProcessor::takeLatencyOf(juce::AudioPluginInstance& instance)
@@ -414,6 +416,12 @@ void PluginContainerAudioProcessor::commitLoadedPlugin(int slot, std::unique_ptr
     pluginCrashed[(size_t) slot] = false;
     slotPrepared[(size_t) slot] = true;
 
+    // A plugin loaded into the active slot (a reload after a crash among them) starts, in its
+    // first block, with the notes and controllers the stream has left standing. Processing is
+    // suspended here; an inactive slot gets them when a switch makes it active.
+    if (active)
+        catchUpPending[(size_t) slot].store(true, std::memory_order_release);
+
     if (wide)
         consolePrint("allocating aux buffer ( plugin has more outputs )");
     auxBuffers[(size_t) slot] = std::move(aux);
@@ -437,9 +445,42 @@ bool PluginContainerAudioProcessor::slotsShareOneEffect() const
         && vstEffectOf(*first) == vstEffectOf(*second);
 }
 
+void PluginContainerAudioProcessor::releaseHeldNotes(int slot, const MidiStateTracker& held)
+{
+    // Under slotLock: a prepare from the host's thread does not resize the slot's buffers meanwhile.
+    const juce::ScopedLock lock(slotLock);
+    auto* instance = getPluginInstance(slot);
+
+    if (instance == nullptr || slot == activePluginIndex.load() || pluginCrashed[(size_t) slot].load()
+        || !slotPrepared[(size_t) slot])
+        return;
+
+    // Two slots on one effect (a shell plugin loaded twice): the "old" plugin is the one playing.
+    if (auto* other = getPluginInstance(1 - slot); other != nullptr && vstEffectOf(*instance) != nullptr
+                                                   && vstEffectOf(*instance) == vstEffectOf(*other))
+        return;
+
+    juce::MidiBuffer midi;
+    midi.ensureSize(MidiStateTracker::maxCatchUpBytes);
+    held.writeRelease(midi, 0);
+
+    // Short, within every prepared size; the plugin's own channel count; the output is dropped.
+    constexpr int releaseBlockSamples = 32;
+    juce::AudioBuffer<float> scratch(juce::jmax(1, auxChannelsFor(*instance)),
+                                     juce::jmin(releaseBlockSamples, startBlockSize()));
+    scratch.clear();
+
+    if (auto* direct = directPaths[(size_t) slot].get())
+        direct->process(scratch, midi, nullptr);
+    else
+        instance->processBlock(scratch, midi);
+}
+
 bool PluginContainerAudioProcessor::setActivePlugin(int slot)
 {
     juce::AudioPluginInstance* previous = nullptr;
+    int from = 0;
+    MidiStateTracker heldAtSwitch;
 
     {
         const juce::ScopedLock lock(slotLock);
@@ -455,11 +496,16 @@ bool PluginContainerAudioProcessor::setActivePlugin(int slot)
             return false;
         }
 
-        const auto from = activePluginIndex.load();
+        from = activePluginIndex.load();
 
         // The standby goes live first. Nothing here calls into the plugin switched away from: a
         // crashed plugin may hang or hold its own lock, and the output must not wait for it.
         suspendProcessing(true);
+        {
+            // What the stream holds at the switch, for the plugin switched away from (below).
+            const juce::ScopedLock audioLock(getCallbackLock());
+            heldAtSwitch = midiState;
+        }
         setActiveIndex(slot);
         takeLatencyOf(*getPluginInstance(slot));
         logLine(":successfully changed active plugin to index " + juce::String(slot));
@@ -472,10 +518,15 @@ bool PluginContainerAudioProcessor::setActivePlugin(int slot)
 
     refreshEditorPanel();
 
-    // The plugin switched away from is reset (its voices and tails cleared, ready to be switched
-    // back in) once the new one plays, outside every lock, and never when it has crashed.
+    // The plugin switched away from no longer gets the host's blocks, so it would keep every note
+    // and pedal it holds (and sound them again when switched back in). Once the new one plays, it
+    // gets one block of its own on this thread with note-offs, pedals up and all-notes-off, and is
+    // then reset (its voices and tails cleared). Never when it has crashed: it may hang.
     if (previous != nullptr && !plugin_calls::inProgress(vstEffectOf(*previous)))
+    {
+        releaseHeldNotes(from, heldAtSwitch);
         previous->reset();
+    }
 
     return true;
 }

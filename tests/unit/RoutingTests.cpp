@@ -66,7 +66,9 @@ TEST(Routing, OnlyTheActiveSlotPlaysAndASwitchMovesAudioAndMidi)
     out = slots.runBlock();
     expectChannelEquals(out, 0, slots.second->signature(0));
     expectChannelEquals(out, 1, slots.second->signature(1));
-    EXPECT_EQ(slots.second->midiEventsSeen(), 1);
+    // The key struck in the first block is still down: the new plugin gets it carried over at the
+    // start of its first block, then the block's own event.
+    EXPECT_EQ(slots.second->midiEventsSeen(), 2);
     EXPECT_EQ(slots.first->blocksProcessed(), 1);
 }
 

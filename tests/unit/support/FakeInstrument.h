@@ -2,6 +2,7 @@
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
+#include <array>
 #include <atomic>
 
 /**
@@ -24,6 +25,28 @@ public:
     int releaseCount() const noexcept { return releases; }
     juce::AudioPlayHead* lastPlayHead() const noexcept { return getPlayHead(); }
 
+    /** One MIDI event as the instrument received it: in which of its blocks (from 0), where. */
+    struct ReceivedEvent
+    {
+        int block = 0;
+        int sample = 0;
+        int size = 0;
+        juce::uint8 bytes[3] {};
+        juce::MidiMessage message() const { return juce::MidiMessage(bytes, size); }
+    };
+    static constexpr int maxRecordedEvents = 8192;
+    /** The short events received so far (up to maxRecordedEvents), in order. */
+    int numReceived() const noexcept { return juce::jmin(received.load(), maxRecordedEvents); }
+    const ReceivedEvent& receivedEvent(int index) const noexcept { return receivedEvents[(size_t) index]; }
+    /**
+        Notes the instrument would still sound, as a simple synth plays its MIDI: keys down, and
+        keys up held by the sustain pedal (64); all-notes-off acts as every key up, all-sound-off
+        and reset-all-controllers end what the pedal holds too.
+    */
+    int soundingNotes() const noexcept;
+    bool isSounding(int channel, int note) const noexcept { return keyDown[index(channel, note)] || pedalHeld[index(channel, note)]; }
+    bool sustainDown(int channel) const noexcept { return sustain[(size_t) channel - 1]; }
+
     // juce::AudioPluginInstance
     void fillInPluginDescription(juce::PluginDescription& description) const override;
     const juce::String getName() const override { return "Fake" + juce::String(pluginId); }
@@ -45,6 +68,15 @@ public:
 
 private:
     static BusesProperties busesFor(int numInputs, int numOutputs);
+    static size_t index(int channel, int note) noexcept { return (size_t) ((channel - 1) * 128 + note); }
+    void play(const juce::uint8* data, int size) noexcept;
+
+    // Fixed tables: processBlock allocates nothing, so the container's allocation checks hold.
+    std::array<ReceivedEvent, maxRecordedEvents> receivedEvents {};
+    std::atomic<int> received { 0 };
+    std::array<bool, 16 * 128> keyDown {};
+    std::array<bool, 16 * 128> pedalHeld {};
+    std::array<bool, 16> sustain {};
 
     int pluginId;
     int ownInputs;
