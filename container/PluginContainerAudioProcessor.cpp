@@ -169,6 +169,19 @@ void PluginContainerAudioProcessor::setLoadDialogs(std::shared_ptr<LoadDialogs> 
         loadDialogs = std::move(dialogs);
 }
 
+PluginContainerAudioProcessor::SlotEvent PluginContainerAudioProcessor::getLastEvent() const
+{
+    const juce::ScopedLock lock(lastEventLock);
+    return lastEvent;
+}
+
+void PluginContainerAudioProcessor::recordEvent(const juce::String& text)
+{
+    const auto now = juce::Time::getCurrentTime();
+    const juce::ScopedLock lock(lastEventLock);
+    lastEvent = { now, text };
+}
+
 void PluginContainerAudioProcessor::logLine(const juce::String& message) const
 {
     consolePrint(getInstanceName() + message);

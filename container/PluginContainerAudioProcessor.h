@@ -128,6 +128,20 @@ public:
     */
     bool isBusy() const noexcept { return operationDepth > 0; }
 
+    /**
+        The last thing that happened to the slots, for the panel's one-line report: when, and what
+        in a short sentence that counts slots from 1 as people do ("slot 1 crashed; playing slot
+        2"). Recorded by the crash probe, switches, recoveries (with their duration), loads that
+        fail and plugins of a project that cannot be loaded. An empty text before the first event.
+        Any thread.
+    */
+    struct SlotEvent
+    {
+        juce::Time time;
+        juce::String text;
+    };
+    SlotEvent getLastEvent() const;
+
     //==============================================================================================
     // Loading, unloading and switching (message thread).
 
@@ -322,6 +336,10 @@ private:
     double startSampleRate() const;
     int startBlockSize() const;
     void logLine(const juce::String& message) const;
+    /** Keeps the text, stamped with the current time, as the last event (see getLastEvent). */
+    void recordEvent(const juce::String& text);
+    /** The slot as the panel names it: counted from 1. */
+    static juce::String slotNumber(int slot) { return juce::String(slot + 1); }
     /** Parameter i of the plugin in the active slot, or null if there is no plugin or no such parameter. */
     juce::AudioProcessorParameter* activeParameter(int parameterIndex) const;
 
@@ -357,6 +375,8 @@ private:
     mutable juce::SpinLock instanceNameLock;
     juce::String instanceName { "default instance" };
     std::shared_ptr<LoadDialogs> loadDialogs;
+    mutable juce::CriticalSection lastEventLock;
+    SlotEvent lastEvent;
     juce::WeakReference<PluginContainerAudioProcessor> weakThis; // made at construction, copied by other threads
 
     juce::CriticalSection slotLock;

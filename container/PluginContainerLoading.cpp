@@ -349,6 +349,10 @@ bool PluginContainerAudioProcessor::loadPluginWith(int slot, const juce::String&
         {
             logLine(":failed to load plugin...");
             candidate.reset();
+
+            // A cancelled dialog is no failure; a file that gave no plugin, or was refused, is.
+            if (path.isNotEmpty())
+                recordEvent("slot " + slotNumber(slot) + " could not be loaded: " + fileFromPath(path).getFileName());
         }
 
         logLine(":active_plugin: " + juce::String(activePluginIndex.load()));
@@ -509,6 +513,8 @@ bool PluginContainerAudioProcessor::setActivePlugin(int slot)
         setActiveIndex(slot);
         takeLatencyOf(*getPluginInstance(slot));
         logLine(":successfully changed active plugin to index " + juce::String(slot));
+        recordEvent(pluginCrashed[(size_t) from] ? "slot " + slotNumber(from) + " crashed; playing slot " + slotNumber(slot)
+                                                 : "playing slot " + slotNumber(slot));
 
         suspendProcessing(false);
 

@@ -41,6 +41,7 @@ bool PluginContainerAudioProcessor::probePluginCrash(int slot)
     pluginCrashed[(size_t) slot] = true;
     consolePrint("Warning: plugin at index " + juce::String(slot) + " in instance with name " + getInstanceName()
                  + " seems to have crashed");
+    recordEvent("slot " + slotNumber(slot) + " crashed");
     refreshEditorPanel();
     return true;
 }
@@ -60,6 +61,7 @@ void PluginContainerAudioProcessor::recoverPlugin(int slot, bool mayAskUser)
 
     consolePrint("Recovering plugin at index " + juce::String(slot) + " in instance with name " + getInstanceName()
                  + ".");
+    const auto startedMs = juce::Time::getMillisecondCounterHiRes();
 
     // Which plugin to reload, and the state to give it: the slot's snapshot, which also stands for
     // the slot in every save until the reload is done. A slot that was never saved has only its
@@ -141,10 +143,19 @@ void PluginContainerAudioProcessor::recoverPlugin(int slot, bool mayAskUser)
     }
 
     if (!reloaded)
+    {
         consolePrint("Could not recover plugin at index " + juce::String(slot) + " in instance with name "
                      + getInstanceName() + ": " + getMissingReason(slot));
-    else if (editorWasOpen)
-        openEditor(slot);
+        recordEvent("slot " + slotNumber(slot) + ": " + getMissingReason(slot));
+    }
+    else
+    {
+        const auto seconds = (juce::Time::getMillisecondCounterHiRes() - startedMs) / 1000.0;
+        recordEvent("slot " + slotNumber(slot) + " reloaded in " + juce::String(seconds, 1) + " s");
+
+        if (editorWasOpen)
+            openEditor(slot);
+    }
 
     refreshEditorPanel();
 }

@@ -329,6 +329,9 @@ void PluginContainerAudioProcessor::restorePluginElement(const DocumentElement& 
             missingReason[(size_t) targetSlot] = "the plugin could not be loaded: " + snapshot->filePath;
             consolePrint(name + ":keeping index " + juce::String(targetSlot) + " for the project; plugin missing");
         }
+
+        if (snapshot->filePath.isNotEmpty())
+            recordEvent("slot " + slotNumber(targetSlot) + ": " + getMissingReason(targetSlot));
         else
         {
             slotsToUnload[(size_t) targetSlot] = true;

@@ -98,6 +98,7 @@ void GUI::createChildren()
     instanceName = makeChild<juce::Label>(*this, "instanceName", "Instance name");
     pluginUnload0 = makeTextButton(*this, "pluginUnload0", "Unload");
     pluginUnload1 = makeTextButton(*this, "pluginUnload1", "Unload");
+    lastEvent = makeChild<juce::Label>(*this, "lastEvent", juce::String());
 }
 
 void GUI::styleChildren()
@@ -119,12 +120,18 @@ void GUI::styleChildren()
                           autoCrashRecoveryB.get(), reloadCrashedPluginDataB.get() })
         toggle->setColour(juce::ToggleButton::textColourId, white);
 
-    for (auto* status : { loadedPlugin1.get(), loadedPlugin2.get() })
+    // Bold, to be read from a distance on stage.
+    for (auto* status : { loadedPlugin1.get(), loadedPlugin2.get(), lastEvent.get() })
     {
         styleLabel(*status, juce::Justification::centred);
+        status->setFont(juce::Font(15.0f, juce::Font::bold));
         status->setEditable(false, false, false);
         status->setColour(juce::Label::textColourId, white);
     }
+
+    // A long line (a path) is squeezed a little, then cut with an ellipsis, never wrapped.
+    lastEvent->setJustificationType(juce::Justification::centredLeft);
+    lastEvent->setMinimumHorizontalScale(0.7f);
 
     for (auto* text : { versionLabel.get(), aboutLabel.get() })
     {
@@ -155,29 +162,32 @@ void GUI::styleChildren()
 
 void GUI::resized()
 {
-    pluginGroup2->setBounds(184, 64, 184, 200);
-    pluginGroup1->setBounds(0, 64, 184, 200);
-    plugin1LoadUnload->setBounds(16, 112, 150, 24);
-    loadedPlugin1->setBounds(16, 80, 150, 24);
-    plugin1Edit->setBounds(16, 160, 150, 24);
-    activatePlugin1->setBounds(16, 232, 64, 24);
-    plugin1LoadUnload2->setBounds(200, 112, 150, 24);
-    loadedPlugin2->setBounds(210, 80, 150, 24);
-    plugin1Edit2->setBounds(200, 160, 150, 24);
-    activatePlugin2->setBounds(200, 232, 64, 24);
-    optionGroup->setBounds(0, 264, 368, 120);
-    consoleB->setBounds(16, 280, 136, 24);
-    autoSwitchB->setBounds(16, 328, 160, 24);
-    autoCrashRecoveryB->setBounds(16, 304, 160, 24);
-    reloadCrashedPluginDataB->setBounds(16, 352, 192, 24);
-    instanceNameGroup->setBounds(0, 0, 368, 61);
-    programComboBox1->setBounds(16, 200, 150, 24);
-    programComboBox2->setBounds(200, 200, 150, 24);
-    versionLabel->setBounds(208, 280, 136, 24);
-    aboutLabel->setBounds(184, 304, 190, 24);
-    instanceName->setBounds(16, 24, 336, 24);
-    pluginUnload0->setBounds(96, 232, 72, 24);
-    pluginUnload1->setBounds(280, 232, 72, 24);
+    // Top to bottom inside the editor's 368 x 384: the instance name, the two columns, the last
+    // event's line, the options.
+    pluginGroup2->setBounds(184, 52, 184, 196);
+    pluginGroup1->setBounds(0, 52, 184, 196);
+    plugin1LoadUnload->setBounds(16, 100, 150, 24);
+    loadedPlugin1->setBounds(16, 68, 150, 24);
+    plugin1Edit->setBounds(16, 148, 150, 24);
+    activatePlugin1->setBounds(16, 220, 64, 24);
+    plugin1LoadUnload2->setBounds(200, 100, 150, 24);
+    loadedPlugin2->setBounds(210, 68, 150, 24);
+    plugin1Edit2->setBounds(200, 148, 150, 24);
+    activatePlugin2->setBounds(200, 220, 64, 24);
+    optionGroup->setBounds(0, 270, 368, 114);
+    consoleB->setBounds(16, 284, 136, 24);
+    autoSwitchB->setBounds(16, 332, 160, 24);
+    autoCrashRecoveryB->setBounds(16, 308, 160, 24);
+    reloadCrashedPluginDataB->setBounds(16, 356, 192, 24);
+    instanceNameGroup->setBounds(0, 0, 368, 50);
+    programComboBox1->setBounds(16, 188, 150, 24);
+    programComboBox2->setBounds(200, 188, 150, 24);
+    versionLabel->setBounds(208, 284, 136, 24);
+    aboutLabel->setBounds(184, 308, 190, 24);
+    instanceName->setBounds(16, 20, 336, 24);
+    pluginUnload0->setBounds(96, 220, 72, 24);
+    pluginUnload1->setBounds(280, 220, 72, 24);
+    lastEvent->setBounds(4, 249, 360, 20);
 }
 
 juce::String GUI::versionText()
@@ -189,4 +199,15 @@ juce::String GUI::aboutText()
 {
     // The same address the host is given as the vendor string.
     return juce::String(JucePlugin_ManufacturerWebsite) + "\n";
+}
+
+juce::String GUI::lastEventText(const juce::Time& time, const juce::String& what)
+{
+    return what.isEmpty() ? juce::String() : time.formatted("%H:%M:%S") + " " + what;
+}
+
+juce::String GUI::slotTitle(int slot, const juce::String& pluginName)
+{
+    // U+00B7, the middle dot, between the slot and its plugin.
+    return "Slot " + juce::String(slot + 1) + juce::String(juce::CharPointer_UTF8(" \xc2\xb7 ")) + pluginName;
 }

@@ -31,13 +31,31 @@ void GUI::updateFromProcessor()
     if (!instanceName->isBeingEdited())
         instanceName->setText(processor->getInstanceName(), juce::dontSendNotification);
 
-    pluginGroup1->setText(processor->getLoadedPluginName(0));
-    pluginGroup2->setText(processor->getLoadedPluginName(1));
+    // Two copies of one plugin are told apart by their slot's number.
+    juce::GroupComponent* const frames[] = { pluginGroup1.get(), pluginGroup2.get() };
+    for (int slot = 0; slot < 2; ++slot)
+    {
+        const auto kept = processor->getPluginInstance(slot) != nullptr || processor->isPluginMissing(slot);
+        frames[slot]->setText(slotTitle(slot, kept ? processor->getLoadedPluginName(slot) : juce::String("empty")));
+    }
 
+    const auto active = processor->getActivePluginIndex();
     activatePlugin1->setToggleState(false, juce::dontSendNotification);
     activatePlugin2->setToggleState(false, juce::dontSendNotification);
-    (processor->getActivePluginIndex() == 0 ? activatePlugin1 : activatePlugin2)
-        ->setToggleState(true, juce::dontSendNotification);
+    (active == 0 ? activatePlugin1 : activatePlugin2)->setToggleState(true, juce::dontSendNotification);
+
+    if (active != highlightedSlot)
+    {
+        highlightedSlot = active;
+        repaint();
+    }
+
+    for (int slot = 0; slot < 2; ++slot)
+        frames[slot]->setColour(juce::GroupComponent::outlineColourId,
+                                juce::Colour(slot == active ? activeFrameArgb : frameArgb));
+
+    const auto event = processor->getLastEvent();
+    lastEvent->setText(lastEventText(event.time, event.text), juce::dontSendNotification);
 
     // A crashed plugin keeps "Unload" and "Recover" (the edit button) but cannot be made active
     // by hand. A missing one (kept for the project) has them too: "Recover" tries its file again,
@@ -134,6 +152,15 @@ void GUI::mouseEnter(const juce::MouseEvent&)
 void GUI::paint(juce::Graphics& g)
 {
     g.fillAll(juce::Colour(backgroundArgb));
+
+    // The active slot's column stands out: a band behind its controls, inside its frame (which
+    // updateFromProcessor colours).
+    if (processor != nullptr)
+    {
+        const auto column = (highlightedSlot == 0 ? pluginGroup1 : pluginGroup2)->getBounds();
+        g.setColour(juce::Colour(activeColumnArgb));
+        g.fillRect(column.getX() + 5, column.getY() + 11, column.getWidth() - 10, column.getHeight() - 15);
+    }
 
     showSlotStatus(0, *loadedPlugin1, *plugin1Edit);
     showSlotStatus(1, *loadedPlugin2, *plugin1Edit2);

@@ -18,7 +18,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
+#include <regex>
 #include <thread>
 
 namespace
@@ -30,6 +32,12 @@ const juce::Colour background(GUI::backgroundArgb);
 const juce::Colour white(GUI::emptyStatusArgb);
 const juce::Colour red(GUI::crashedStatusArgb);
 const juce::Colour green(GUI::okStatusArgb);
+
+/** A column's title as the panel should show it: the slot counted from 1, a middle dot, the plugin. */
+juce::String title(int slot, const juce::String& plugin)
+{
+    return "Slot " + juce::String(slot + 1) + juce::String(juce::CharPointer_UTF8(" \xc2\xb7 ")) + plugin;
+}
 
 /** An in-process instrument with named programs that counts the program changes it is asked for. */
 class ProgramInstrument : public FakeInstrument
@@ -61,6 +69,24 @@ private:
     juce::StringArray names;
     int program;
 };
+
+
+/** WCAG 2 relative luminance of an opaque colour. */
+double luminance(juce::Colour colour)
+{
+    const auto linear = [](juce::uint8 channel) {
+        const auto c = channel / 255.0;
+        return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(colour.getRed()) + 0.7152 * linear(colour.getGreen()) + 0.0722 * linear(colour.getBlue());
+}
+
+/** WCAG 2 contrast ratio of two opaque colours, from 1 to 21. */
+double contrast(juce::Colour a, juce::Colour b)
+{
+    const auto la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
 
 class Panel : public ::testing::Test
 {
@@ -125,6 +151,37 @@ protected:
         return items;
     }
 
+    /**
+        The slot's status line, in the picture: its text is painted in the label's colour, which
+        reads at 4.5:1 or better on what is painted behind the label (a corner of it, where no
+        letter lies).
+    */
+    void expectReadable(int slot, const juce::Image& image)
+    {
+        auto& label = status(slot);
+        const auto area = label.getBounds();
+        const auto text = label.findColour(juce::Label::textColourId);
+        const auto behind = image.getPixelAt(area.getX() + 1, area.getY() + 1);
+        SCOPED_TRACE(label.getText() + " in slot " + juce::String(slot));
+
+        bool painted = false;
+        for (int y = area.getY(); y < area.getBottom() && !painted; ++y)
+            for (int x = area.getX(); x < area.getRight() && !painted; ++x)
+                painted = image.getPixelAt(x, y) == text;
+
+        EXPECT_TRUE(painted) << "no pixel of the line has its colour " << text.toDisplayString(true);
+        EXPECT_GE(contrast(text, behind), 4.5) << text.toDisplayString(true) << " on " << behind.toDisplayString(true);
+    }
+
+    /** The last event's line shows the container's last event, which is this one, at its time. */
+    void expectLastEvent(const juce::String& what)
+    {
+        const auto event = container->getLastEvent();
+        EXPECT_EQ(event.text, what);
+        EXPECT_LE(std::abs((juce::Time::getCurrentTime() - event.time).inSeconds()), 60.0) << "stamped now";
+        EXPECT_EQ(get<juce::Label>("lastEvent").getText(), event.time.formatted("%H:%M:%S") + " " + what);
+    }
+
     DialogScript script;
     std::unique_ptr<Processor> container;
     EditorPtr editor;
@@ -174,29 +231,30 @@ TEST(PanelChildren, EveryChildInCreationOrderWithItsNameTextAndBounds)
 {
     const auto about = GUI::aboutText();
     const ChildRow table[] = {
-        { "group", "new group", 0, "group", { 184, 64, 184, 200 } },
-        { "group", "new group", 1, "group", { 0, 64, 184, 200 } },
-        { "text", "plugin1LoadUnload", 0, "Load new", { 16, 112, 150, 24 } },
-        { "label", "loadedPlugin1", 0, "Plugin1: <none>", { 16, 80, 150, 24 } },
-        { "text", "plugin1Edit", 0, "Edit", { 16, 160, 150, 24 } },
-        { "toggle", "activatePlugin1", 0, "Active", { 16, 232, 64, 24 } },
-        { "text", "plugin1LoadUnload2", 0, "Load new", { 200, 112, 150, 24 } },
-        { "label", "loadedPlugin1", 1, "Plugin2: <none>", { 210, 80, 150, 24 } },
-        { "text", "plugin1Edit2", 0, "Edit", { 200, 160, 150, 24 } },
-        { "toggle", "activatePlugin2", 0, "Active", { 200, 232, 64, 24 } },
-        { "group", "new group", 2, "options", { 0, 264, 368, 120 } },
-        { "toggle", "consoleB", 0, "Console ( global )", { 16, 280, 136, 24 } },
-        { "toggle", "autoSwitchB", 0, "Auto-switch plugin", { 16, 328, 160, 24 } },
-        { "toggle", "autoCrashRecoveryB", 0, "Auto crash recovery", { 16, 304, 160, 24 } },
-        { "toggle", "reloadCrashedPluginDataB", 0, "Reload crashed plugin data", { 16, 352, 192, 24 } },
-        { "group", "new group", 3, "Instance name", { 0, 0, 368, 61 } },
-        { "chooser", "new combo box", 0, "", { 16, 200, 150, 24 } },
-        { "chooser", "new combo box", 1, "", { 200, 200, 150, 24 } },
-        { "label", "new label", 0, "Plugin Pendulum v" JucePlugin_VersionString, { 208, 280, 136, 24 } },
-        { "label", "new label", 1, JucePlugin_ManufacturerWebsite "\n", { 184, 304, 190, 24 } },
-        { "label", "instanceName", 0, "Instance name", { 16, 24, 336, 24 } },
-        { "text", "pluginUnload0", 0, "Unload", { 96, 232, 72, 24 } },
-        { "text", "pluginUnload1", 0, "Unload", { 280, 232, 72, 24 } },
+        { "group", "new group", 0, "group", { 184, 52, 184, 196 } },
+        { "group", "new group", 1, "group", { 0, 52, 184, 196 } },
+        { "text", "plugin1LoadUnload", 0, "Load new", { 16, 100, 150, 24 } },
+        { "label", "loadedPlugin1", 0, "Plugin1: <none>", { 16, 68, 150, 24 } },
+        { "text", "plugin1Edit", 0, "Edit", { 16, 148, 150, 24 } },
+        { "toggle", "activatePlugin1", 0, "Active", { 16, 220, 64, 24 } },
+        { "text", "plugin1LoadUnload2", 0, "Load new", { 200, 100, 150, 24 } },
+        { "label", "loadedPlugin1", 1, "Plugin2: <none>", { 210, 68, 150, 24 } },
+        { "text", "plugin1Edit2", 0, "Edit", { 200, 148, 150, 24 } },
+        { "toggle", "activatePlugin2", 0, "Active", { 200, 220, 64, 24 } },
+        { "group", "new group", 2, "options", { 0, 270, 368, 114 } },
+        { "toggle", "consoleB", 0, "Console ( global )", { 16, 284, 136, 24 } },
+        { "toggle", "autoSwitchB", 0, "Auto-switch plugin", { 16, 332, 160, 24 } },
+        { "toggle", "autoCrashRecoveryB", 0, "Auto crash recovery", { 16, 308, 160, 24 } },
+        { "toggle", "reloadCrashedPluginDataB", 0, "Reload crashed plugin data", { 16, 356, 192, 24 } },
+        { "group", "new group", 3, "Instance name", { 0, 0, 368, 50 } },
+        { "chooser", "new combo box", 0, "", { 16, 188, 150, 24 } },
+        { "chooser", "new combo box", 1, "", { 200, 188, 150, 24 } },
+        { "label", "new label", 0, "Plugin Pendulum v" JucePlugin_VersionString, { 208, 284, 136, 24 } },
+        { "label", "new label", 1, JucePlugin_ManufacturerWebsite "\n", { 184, 308, 190, 24 } },
+        { "label", "instanceName", 0, "Instance name", { 16, 20, 336, 24 } },
+        { "text", "pluginUnload0", 0, "Unload", { 96, 220, 72, 24 } },
+        { "text", "pluginUnload1", 0, "Unload", { 280, 220, 72, 24 } },
+        { "label", "lastEvent", 0, "", { 4, 249, 360, 20 } },
     };
 
     GUI gui;
@@ -243,17 +301,19 @@ TEST(PanelChildren, LookOfTheChildren)
     for (auto name : { "activatePlugin1", "activatePlugin2", "consoleB", "autoSwitchB", "autoCrashRecoveryB", "reloadCrashedPluginDataB" })
         EXPECT_EQ(child<juce::ToggleButton>(gui, name).findColour(juce::ToggleButton::textColourId), white) << name;
 
-    struct LabelRow { const char* name; int occurrence; juce::Justification justification; };
-    for (const auto& row : { LabelRow { "loadedPlugin1", 0, juce::Justification::centred },
-                             LabelRow { "loadedPlugin1", 1, juce::Justification::centred },
-                             LabelRow { "new label", 0, juce::Justification::centredLeft },
-                             LabelRow { "new label", 1, juce::Justification::centredLeft },
-                             LabelRow { "instanceName", 0, juce::Justification::centred } })
+    // The status lines and the last event's line are bold, to be read from a distance.
+    struct LabelRow { const char* name; int occurrence; juce::Justification justification; bool bold; };
+    for (const auto& row : { LabelRow { "loadedPlugin1", 0, juce::Justification::centred, true },
+                             LabelRow { "loadedPlugin1", 1, juce::Justification::centred, true },
+                             LabelRow { "new label", 0, juce::Justification::centredLeft, false },
+                             LabelRow { "new label", 1, juce::Justification::centredLeft, false },
+                             LabelRow { "instanceName", 0, juce::Justification::centred, false },
+                             LabelRow { "lastEvent", 0, juce::Justification::centredLeft, true } })
     {
         auto& label = child<juce::Label>(gui, row.name, row.occurrence);
         SCOPED_TRACE(juce::String(row.name) + " " + juce::String(row.occurrence));
         EXPECT_EQ(label.getFont().getHeight(), 15.0f);
-        EXPECT_FALSE(label.getFont().isBold());
+        EXPECT_EQ(label.getFont().isBold(), row.bold);
         EXPECT_EQ(label.getJustificationType(), row.justification);
         EXPECT_EQ(label.findColour(juce::Label::textWhenEditingColourId), juce::Colour(0xFF000000));
         EXPECT_EQ(label.findColour(juce::Label::backgroundWhenEditingColourId), juce::Colour(0x00000000));
@@ -311,7 +371,7 @@ TEST_F(Panel, EmptyContainerShowsEmptySlotsAndSlotZeroActive)
         EXPECT_EQ(status(slot).getText(), "Status: empty");
         EXPECT_EQ(status(slot).findColour(juce::Label::textColourId), white);
         EXPECT_EQ(editButton(slot).getButtonText(), "Edit");
-        EXPECT_EQ(frame(slot).getText(), "<none>");
+        EXPECT_EQ(frame(slot).getText(), title(slot, "empty"));
         EXPECT_FALSE(editButton(slot).isEnabled());
         EXPECT_FALSE(activeToggle(slot).isEnabled());
         EXPECT_FALSE(unloadButton(slot).isEnabled());
@@ -325,10 +385,12 @@ TEST_F(Panel, EmptyContainerShowsEmptySlotsAndSlotZeroActive)
     EXPECT_FALSE(activeToggle(1).getToggleState());
     EXPECT_EQ(get<juce::Label>("instanceName").getText(), "default instance");
 
-    // Dark grey where no control lies.
+    // Dark grey where no control lies; the band of the active slot 0 behind its column.
     ASSERT_EQ(image.getWidth(), 368);
-    EXPECT_EQ(image.getPixelAt(4, 62), background);
-    EXPECT_EQ(image.getPixelAt(176, 250), juce::Colour(0xFF333333)) << "between the columns' controls";
+    EXPECT_EQ(image.getPixelAt(1, 51), background);
+    EXPECT_EQ(image.getPixelAt(190, 180), juce::Colour(0xFF333333)) << "between slot 1's controls";
+    EXPECT_EQ(image.getPixelAt(176, 180), juce::Colour(GUI::activeColumnArgb)) << "between slot 0's controls";
+    EXPECT_EQ(get<juce::Label>("lastEvent").getText(), "") << "nothing has happened yet";
 }
 
 TEST_F(Panel, CrashOfASlotShowsCrashedInRedAndRecoverAtTheNextPaint)
@@ -380,11 +442,13 @@ TEST_F(Panel, AMissingPluginOfTheProjectIsShownAndRecoveredWhenItsFileIsBack)
 
     EXPECT_EQ(status(1).getText(), "Status: MISSING");
     EXPECT_EQ(status(1).findColour(juce::Label::textColourId), red);
-    EXPECT_EQ(frame(1).getText(), "PlainSynth");
+    EXPECT_EQ(frame(1).getText(), title(1, "PlainSynth"));
     EXPECT_EQ(editButton(1).getButtonText(), "Recover");
     EXPECT_TRUE(editButton(1).isEnabled());
     EXPECT_TRUE(unloadButton(1).isEnabled());
     EXPECT_FALSE(activeToggle(1).isEnabled());
+    expectLastEvent("slot 2: the plugin could not be loaded: " + path);
+    expectReadable(1, paint(*editor));
 
     // The file is back: "Recover" loads it.
     ASSERT_TRUE(juce::File(path + ".away").moveFileTo(juce::File(path)));
@@ -396,6 +460,216 @@ TEST_F(Panel, AMissingPluginOfTheProjectIsShownAndRecoveredWhenItsFileIsBack)
 }
 
 //==================================================================================================
+// Read on stage, at a glance: contrast, the active column, the titles and the last event.
+
+TEST_F(Panel, EveryStatusReadsAtAContrastOfAtLeastFourAndAHalf)
+{
+    struct Step
+    {
+        const char* what;
+        std::function<void()> make;
+        const char* statuses[2];
+    };
+
+    const Step steps[] = {
+        { "empty", [] {}, { "Status: empty", "Status: empty" } },
+        { "loaded", [&] {
+              loadByClick(0, "PlainSynth");
+              loadByClick(1, "CrashPlainSynth");
+          },
+          { "Status: OK", "Status: OK" } },
+        { "inactive slot crashed", [&] {
+              makeCrash(*container, 1);
+              tickWatchdog();
+          },
+          { "Status: OK", "Status: CRASHED" } },
+        { "crashed slot recovered and made active", [&] {
+              click(editButton(1));
+              click(activeToggle(1));
+          },
+          { "Status: OK", "Status: OK" } },
+        { "active slot crashed, nothing to switch to", [&] {
+              container->setOption(Processor::optionAutoSwitch, false);
+              makeCrash(*container, 1);
+              tickWatchdog();
+          },
+          { "Status: OK", "Status: CRASHED" } },
+    };
+
+    for (const auto& step : steps)
+    {
+        SCOPED_TRACE(step.what);
+        step.make();
+        const auto image = paint(*editor);
+        for (int slot = 0; slot < 2; ++slot)
+        {
+            EXPECT_EQ(status(slot).getText(), step.statuses[slot]);
+            EXPECT_TRUE(status(slot).getFont().isBold());
+            expectReadable(slot, image);
+        }
+    }
+}
+
+TEST_F(Panel, ActiveColumnIsHighlightedAndTheHighlightFollowsEverySwitch)
+{
+    loadByClick(0, "CrashPlainSynth");
+    loadByClick(1, "PlainSynth");
+
+    // Where no control lies, left of each column's "Edit".
+    const juce::Point<int> behind[] = { { 10, 160 }, { 194, 160 } };
+    const auto expectHighlighted = [&](int slot) {
+        const auto image = paint(*editor);
+        EXPECT_EQ(image.getPixelAt(behind[slot].x, behind[slot].y), juce::Colour(GUI::activeColumnArgb));
+        EXPECT_EQ(image.getPixelAt(behind[1 - slot].x, behind[1 - slot].y), background);
+        EXPECT_EQ(frame(slot).findColour(juce::GroupComponent::outlineColourId), juce::Colour(GUI::activeFrameArgb));
+        EXPECT_EQ(frame(1 - slot).findColour(juce::GroupComponent::outlineColourId), juce::Colour(GUI::frameArgb));
+    };
+
+    {
+        SCOPED_TRACE("slot 0 active after the loads");
+        expectHighlighted(0);
+    }
+    {
+        SCOPED_TRACE("Active of slot 1 clicked");
+        click(activeToggle(1));
+        expectHighlighted(1);
+    }
+    {
+        SCOPED_TRACE("Active of slot 0 clicked");
+        click(activeToggle(0));
+        expectHighlighted(0);
+    }
+    {
+        SCOPED_TRACE("slot 0 crashed, the watchdog switched to slot 1");
+        makeCrash(*container, 0);
+        tickWatchdog();
+        ASSERT_EQ(container->getActivePluginIndex(), 1);
+        expectHighlighted(1);
+    }
+}
+
+TEST_F(Panel, ColumnTitlesCountSlotsFromOneAndTellTwoCopiesApart)
+{
+    EXPECT_EQ(frame(0).getText(), juce::String(juce::CharPointer_UTF8("Slot 1 \xc2\xb7 empty")));
+    EXPECT_EQ(frame(1).getText(), juce::String(juce::CharPointer_UTF8("Slot 2 \xc2\xb7 empty")));
+
+    loadByClick(0, "PlainSynth");
+    loadByClick(1, "PlainSynth");
+    EXPECT_EQ(frame(0).getText(), juce::String(juce::CharPointer_UTF8("Slot 1 \xc2\xb7 PlainSynth")));
+    EXPECT_EQ(frame(1).getText(), juce::String(juce::CharPointer_UTF8("Slot 2 \xc2\xb7 PlainSynth")));
+
+    // The log keeps counting from 0.
+    const auto lines = console_probe::linesOf([&] { click(unloadButton(1)); });
+    EXPECT_TRUE(lines.contains("default instance:unloading plugin in index 1.")) << lines.joinIntoString("\n");
+    EXPECT_EQ(frame(1).getText(), juce::String(juce::CharPointer_UTF8("Slot 2 \xc2\xb7 empty")));
+}
+
+TEST_F(Panel, LastEventLineTellsOfTheCrashTheSwitchAndTheRecovery)
+{
+    loadByClick(0, "CrashPlainSynth");
+    loadByClick(1, "PlainSynth");
+
+    // The watchdog marks slot 0 and switches to slot 1; the log still says index 0.
+    makeCrash(*container, 0);
+    const auto lines = console_probe::linesOf([] { tickWatchdog(); });
+    EXPECT_TRUE(lines.contains("Warning: plugin at index 0 in instance with name default instance seems to have crashed"))
+        << lines.joinIntoString("\n");
+    expectLastEvent("slot 1 crashed; playing slot 2");
+
+    // The line fits the panel's width at its own font.
+    auto& line = get<juce::Label>("lastEvent");
+    EXPECT_LE(line.getFont().getStringWidthFloat(line.getText()), (float) line.getWidth());
+
+    // "Recover" reloads it and says how long that took.
+    click(editButton(0));
+    ASSERT_FALSE(container->isPluginCrashed(0));
+    const auto text = container->getLastEvent().text;
+    EXPECT_TRUE(std::regex_match(text.toStdString(), std::regex("slot 1 reloaded in [0-9]+\\.[0-9] s"))) << text;
+    expectLastEvent(text);
+
+    click(activeToggle(0));
+    expectLastEvent("playing slot 1");
+
+}
+
+TEST_F(Panel, AnInactiveSlotsCrashIsTheLastEventWithoutASwitch)
+{
+    loadByClick(0, "PlainSynth");
+    loadByClick(1, "CrashPlainSynth");
+    makeCrash(*container, 1);
+    tickWatchdog();
+    EXPECT_EQ(container->getActivePluginIndex(), 0);
+    expectLastEvent("slot 2 crashed");
+}
+
+TEST_F(Panel, ARecoveryThatCannotReloadThePluginSaysWhy)
+{
+    FixtureFiles files;
+    const auto path = files.freshCopy("CrashPlainSynth");
+    container->loadPlugin(1, path, {});
+    container->setOption(Processor::optionAutoCrashRecovery, true);
+    makeCrash(*container, 1);
+    ASSERT_TRUE(juce::File(path).moveFileTo(juce::File(path + ".away")));
+
+    tickWatchdog(); // marks slot 1, cannot reload it and asks nobody
+    ASSERT_TRUE(container->isPluginMissing(1));
+    ASSERT_TRUE(container->getMissingReason(1).isNotEmpty());
+    expectLastEvent("slot 2: " + container->getMissingReason(1));
+    expectReadable(1, paint(*editor));
+    EXPECT_EQ(status(1).getText(), "Status: MISSING");
+}
+
+class PanelRefusedFile : public Panel, public ::testing::WithParamInterface<const char*>
+{
+};
+
+TEST_P(PanelRefusedFile, LoadNewOfAFileThatGivesNoInstrumentSaysSo)
+{
+    loadByClick(1, "PlainSynth");
+    const auto file = juce::File(FixtureFiles::path(GetParam()));
+    ASSERT_TRUE(file.existsAsFile());
+
+    script.fileToChoose = file;
+    click(loadButton(1));
+
+    EXPECT_EQ(container->getLoadedPluginName(1), "PlainSynth") << "the slot keeps what it had";
+    expectLastEvent("slot 2 could not be loaded: " + file.getFileName());
+}
+
+INSTANTIATE_TEST_SUITE_P(Panel, PanelRefusedFile, ::testing::Values("NotAPlugin", "NoEntryPoint", "StereoEffect"),
+                         [](const auto& info) { return std::string(info.param); });
+
+TEST_F(Panel, NoTwoControlsOverlapAndTheLastEventLineLiesBetweenTheColumnsAndTheOptions)
+{
+    auto& line = get<juce::Label>("lastEvent");
+    juce::Array<juce::Component*> controls;
+    juce::Array<juce::GroupComponent*> groups;
+    for (auto* component : panel().getChildren())
+    {
+        if (auto* group = dynamic_cast<juce::GroupComponent*>(component))
+            groups.add(group);
+        else
+            controls.add(component);
+    }
+
+    for (int i = 0; i < controls.size(); ++i)
+        for (int j = i + 1; j < controls.size(); ++j)
+            EXPECT_FALSE(controls[i]->getBounds().intersects(controls[j]->getBounds()))
+                << controls[i]->getName() << " and " << controls[j]->getName();
+
+    for (auto* group : groups)
+    {
+        EXPECT_FALSE(line.getBounds().intersects(group->getBounds())) << group->getName() << " " << group->getText();
+        for (int i = 0; i < groups.size(); ++i)
+            if (groups[i] != group)
+                EXPECT_FALSE(groups[i]->getBounds().intersects(group->getBounds())) << group->getText();
+    }
+
+    EXPECT_GE(line.getY(), frame(0).getBottom());
+    EXPECT_LE(line.getBottom(), get<juce::GroupComponent>("new group", 2).getY());
+}
+
+//==================================================================================================
 // Clicks.
 
 TEST_F(Panel, LoadNewAsksForTheFileAndShowsThePluginWithItsPrograms)
@@ -404,8 +678,8 @@ TEST_F(Panel, LoadNewAsksForTheFileAndShowsThePluginWithItsPrograms)
 
     EXPECT_EQ(script.asked, juce::StringArray { "choose" });
     EXPECT_EQ(container->getLoadedPluginName(0), "PlainSynth");
-    EXPECT_EQ(frame(0).getText(), "PlainSynth");
-    EXPECT_EQ(frame(1).getText(), "<none>");
+    EXPECT_EQ(frame(0).getText(), title(0, "PlainSynth"));
+    EXPECT_EQ(frame(1).getText(), title(1, "empty"));
     EXPECT_TRUE(editButton(0).isEnabled());
     EXPECT_TRUE(activeToggle(0).isEnabled());
     EXPECT_TRUE(unloadButton(0).isEnabled());
@@ -430,7 +704,8 @@ TEST_F(Panel, CancelledLoadLeavesTheSlotAsItWas)
     click(loadButton(1));
 
     EXPECT_EQ(container->getPluginInstance(1), before);
-    EXPECT_EQ(frame(1).getText(), "PlainSynth");
+    EXPECT_EQ(frame(1).getText(), title(1, "PlainSynth"));
+    EXPECT_EQ(get<juce::Label>("lastEvent").getText(), "") << "a cancelled dialog is no failure";
     paint(*editor);
     EXPECT_EQ(status(1).getText(), "Status: OK");
 }
@@ -503,7 +778,7 @@ TEST_F(Panel, UnloadEmptiesTheSlotAndDisablesItsControls)
     click(unloadButton(1));
 
     EXPECT_EQ(container->getPluginInstance(1), nullptr);
-    EXPECT_EQ(frame(1).getText(), "<none>");
+    EXPECT_EQ(frame(1).getText(), title(1, "empty"));
     EXPECT_FALSE(editButton(1).isEnabled());
     EXPECT_FALSE(activeToggle(1).isEnabled());
     EXPECT_FALSE(unloadButton(1).isEnabled());
@@ -729,7 +1004,7 @@ TEST_F(Panel, MouseEnteringThePanelBringsItInLineWithTheProcessor)
     // A load is shown at once (the container asks for it); what changes without a slot change
     // waits for the mouse.
     container->loadPlugin(1, FixtureFiles::path("PlainSynth"), {});
-    EXPECT_EQ(frame(1).getText(), "PlainSynth");
+    EXPECT_EQ(frame(1).getText(), title(1, "PlainSynth"));
     container->setInstanceName("renamed meanwhile");
     container->setOption(Processor::optionAutoSwitch, false);
     container->getPluginInstance(1)->setCurrentProgram(2);
@@ -904,7 +1179,7 @@ struct SlotChange
     const char* name;
     std::function<void(Processor&)> before;
     std::function<void(Processor&)> change;
-    const char* slot1Frame; // what slot 1's frame shows afterwards
+    const char* slot1Frame; // the plugin slot 1's frame names afterwards
     bool slot1CanBeActivated;
     int activeSlot;
 };
@@ -926,7 +1201,7 @@ TEST_P(PanelFollowsTheContainer, EveryChangeOfASlotIsShownAtOnce)
     {
         SCOPED_TRACE(slot);
         const bool loaded = container->getPluginInstance(slot) != nullptr;
-        EXPECT_EQ(frame(slot).getText(), container->getLoadedPluginName(slot));
+        EXPECT_EQ(frame(slot).getText(), title(slot, loaded ? container->getLoadedPluginName(slot) : "empty"));
         EXPECT_EQ(editButton(slot).isEnabled(), loaded);
         EXPECT_EQ(unloadButton(slot).isEnabled(), loaded);
         EXPECT_EQ(activeToggle(slot).isEnabled(), loaded && !container->isPluginCrashed(slot));
@@ -934,7 +1209,7 @@ TEST_P(PanelFollowsTheContainer, EveryChangeOfASlotIsShownAtOnce)
         EXPECT_EQ(chooser(slot).getNumItems(), loaded ? container->getPluginInstance(slot)->getNumPrograms() : 0);
     }
 
-    EXPECT_EQ(frame(1).getText(), change.slot1Frame);
+    EXPECT_EQ(frame(1).getText(), title(1, change.slot1Frame));
     EXPECT_EQ(activeToggle(1).isEnabled(), change.slot1CanBeActivated);
     EXPECT_EQ(container->getActivePluginIndex(), change.activeSlot);
 }
@@ -950,7 +1225,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         SlotChange { "Load", nothing, loadInto(1, "PlainSynth"), "PlainSynth", true, 0 },
         SlotChange { "Replace", loadInto(1, "PlainSynth"), loadInto(1, "MonoSynth"), "MonoSynth", true, 0 },
-        SlotChange { "Unload", loadInto(1, "PlainSynth"), [](Processor& c) { c.unloadPlugin(1, false, true); }, "<none>",
+        SlotChange { "Unload", loadInto(1, "PlainSynth"), [](Processor& c) { c.unloadPlugin(1, false, true); }, "empty",
                      false, 0 },
         SlotChange { "Switch",
                      [](Processor& c) {
@@ -1004,7 +1279,7 @@ TEST_F(Panel, ReplacingAPluginNeverShowsTheSlotEmptyOnTheWay)
         control->removeComponentListener(&counter);
 
     EXPECT_EQ(counter.changes, 0) << "the controls were switched off and on again halfway through the load";
-    EXPECT_EQ(frame(1).getText(), "MonoSynth");
+    EXPECT_EQ(frame(1).getText(), title(1, "MonoSynth"));
 
     // MonoSynth has no programs: a real plugin's chooser says so.
     ASSERT_EQ(container->getPluginInstance(1)->getNumPrograms(), 0);
@@ -1040,6 +1315,7 @@ TEST_F(Panel, Screenshots)
     EXPECT_EQ(status(0).getText(), "Status: CRASHED");
     EXPECT_EQ(container->getActivePluginIndex(), 1);
     EXPECT_TRUE(activeToggle(1).getToggleState());
+    expectLastEvent("slot 1 crashed; playing slot 2");
     saveScreenshotIfAsked(*editor, "panel-crashed");
 }
 } // namespace
