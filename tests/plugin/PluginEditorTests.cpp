@@ -46,7 +46,7 @@ TEST(PluginEditor, HostWindowShowsTheControlPanelUntilTheEditorCloses)
         window.dispatchEvents();
         shown = window.captureChild();
         return shown.has_value() && shown->width == panelWidth && shown->height == panelHeight
-            && shown->at(4, 62) == panelGrey && countPixels(*shown, white) > 1000;
+            && shown->at(4, 51) == panelGrey && countPixels(*shown, white) > 1000;
     }, 10000);
 
     ASSERT_TRUE(shown.has_value()) << "no editor window inside the host's window";
@@ -55,7 +55,7 @@ TEST(PluginEditor, HostWindowShowsTheControlPanelUntilTheEditorCloses)
     EXPECT_EQ(shown->height, panelHeight);
     // The panel's dark grey between the instance-name frame and the columns, edge to edge.
     for (int x : { 0, 4, 183, 367 })
-        EXPECT_EQ(shown->at(x, 62), panelGrey) << "x " << x;
+        EXPECT_EQ(shown->at(x, 51), panelGrey) << "x " << x;
     // Most of the panel is its fill; the white buttons and texts are drawn on it.
     EXPECT_GT(countPixels(*shown, panelGrey), panelWidth * panelHeight / 3);
     EXPECT_GT(countPixels(*shown, white), 1000);
