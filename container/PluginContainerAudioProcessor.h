@@ -269,8 +269,11 @@ private:
     void applyMainPluginElement(const DocumentElement& element);
     /** Runs the restore that another thread handed over, if it is still the latest one. */
     void runPendingRestore(juce::uint32 generation);
-    /** Keeps a document as the state until its restore has finished; returns its generation. */
-    juce::uint32 holdPendingDocument(const void* data, int sizeInBytes);
+    /**
+        Keeps a document as the state until its restore has finished; returns its generation.
+        Without a copy it refers to the caller's bytes, which must outlive the restore.
+    */
+    juce::uint32 holdPendingDocument(const void* data, int sizeInBytes, bool copy);
     /** The document for the host: built from the slots, or the handed-over one while it waits. */
     void writeStateDocument(juce::MemoryBlock& destData);
 
@@ -394,8 +397,16 @@ private:
     std::unique_ptr<DeferredSlotWork> deferredWork; // message thread
 
     // A document being restored: kept as the state until its restore is done (under pendingStateLock).
+    // A restore that runs at once, inside the host's call, reads the host's own bytes; one that has
+    // to wait keeps a copy.
+    struct PendingDocument
+    {
+        juce::MemoryBlock copy;
+        const void* data = nullptr;
+        size_t size = 0;
+    };
     mutable juce::CriticalSection pendingStateLock;
-    std::shared_ptr<const juce::MemoryBlock> pendingState;
+    std::shared_ptr<const PendingDocument> pendingState;
     bool restorePending = false;
     juce::uint32 pendingGeneration = 0;
 

@@ -16,8 +16,8 @@ void PluginContainerAudioProcessor::getStateInformation(juce::MemoryBlock& destD
 
         if (restorePending)
         {
-            if (pendingState != nullptr)
-                destData.insert(pendingState->getData(), pendingState->getSize(), 0);
+            if (pendingState != nullptr && pendingState->size > 0)
+                destData.insert(pendingState->data, pendingState->size, 0);
             return;
         }
     }

@@ -44,9 +44,21 @@ bool PluginContainerAudioProcessor::isRestorePending() const
     return restorePending;
 }
 
-juce::uint32 PluginContainerAudioProcessor::holdPendingDocument(const void* data, int sizeInBytes)
+juce::uint32 PluginContainerAudioProcessor::holdPendingDocument(const void* data, int sizeInBytes, bool copy)
 {
-    auto document = std::make_shared<juce::MemoryBlock>(data, data != nullptr && sizeInBytes > 0 ? (size_t) sizeInBytes : 0);
+    auto document = std::make_shared<PendingDocument>();
+    const auto size = data != nullptr && sizeInBytes > 0 ? (size_t) sizeInBytes : 0;
+
+    if (copy && size > 0)
+    {
+        document->copy.replaceAll(data, size);
+        document->data = document->copy.getData();
+    }
+    else
+    {
+        document->data = data;
+    }
+    document->size = size;
 
     const juce::ScopedLock lock(pendingStateLock);
     pendingState = std::move(document);
@@ -59,15 +71,18 @@ void PluginContainerAudioProcessor::setStateInformation(const void* data, int si
     // Until the restore has finished, the document is the container's state: a save meanwhile
     // (from another thread, or from a dialog's nested loop during the restore's loads) gives the
     // host this document back as it came, never the new main element with the old slots.
-    const auto generation = holdPendingDocument(data, sizeInBytes);
-
     auto* messageManager = juce::MessageManager::getInstanceWithoutCreating();
 
     if (messageManager == nullptr || messageManager->isThisTheMessageThread())
     {
-        runPendingRestore(generation);
+        // Restored now, inside this call, the document needs no copy of its own; one that has to
+        // wait for the container (a reload in progress, a plugin's own call) is copied.
+        const bool now = !isBusy() && !pluginCallInProgress();
+        runPendingRestore(holdPendingDocument(data, sizeInBytes, !now));
         return;
     }
+
+    const auto generation = holdPendingDocument(data, sizeInBytes, true);
 
     // Off the message thread: loading plugins (and perhaps asking the user for a file) belongs on
     // the message thread, and waiting for it here could deadlock a host that waits for this thread
@@ -80,7 +95,7 @@ void PluginContainerAudioProcessor::setStateInformation(const void* data, int si
 
 void PluginContainerAudioProcessor::runPendingRestore(juce::uint32 generation)
 {
-    std::shared_ptr<const juce::MemoryBlock> document;
+    std::shared_ptr<const PendingDocument> document;
     {
         const juce::ScopedLock lock(pendingStateLock);
 
@@ -95,6 +110,19 @@ void PluginContainerAudioProcessor::runPendingRestore(juce::uint32 generation)
     // stack. It runs as soon as they are done; the document stays the state until then.
     if (isBusy() || pluginCallInProgress())
     {
+        // A document that refers to the host's bytes must not outlive the host's call.
+        if (document->size > 0 && document->data != document->copy.getData())
+        {
+            auto owned = std::make_shared<PendingDocument>();
+            owned->copy.replaceAll(document->data, document->size);
+            owned->data = owned->copy.getData();
+            owned->size = document->size;
+
+            const juce::ScopedLock lock(pendingStateLock);
+            if (generation == pendingGeneration)
+                pendingState = std::move(owned);
+        }
+
         deferUntilPluginsFree("restoring the state document", [generation](PluginContainerAudioProcessor& c) {
             if (c.isBusy())
             {
@@ -113,8 +141,7 @@ void PluginContainerAudioProcessor::runPendingRestore(juce::uint32 generation)
     const juce::WeakReference<PluginContainerAudioProcessor> self(this);
     {
         const OperationScope operation(*this);
-        restoreFromDocument(static_cast<const char*>(document->getData()),
-                            documentLength(document->getData(), (int) document->getSize()));
+        restoreFromDocument(static_cast<const char*>(document->data), documentLength(document->data, (int) document->size));
     }
 
     if (self == nullptr)
