@@ -137,8 +137,7 @@ void PluginContainerAudioProcessor::recoverPlugin(int slot, bool mayAskUser)
             // Kept for the project as it was, and shown as missing, until the user unloads it,
             // loads another plugin or recovers it again.
             recoveryStates[s] = record;
-            slotMissing[s] = true;
-            missingReason[s] = unanswered.isNotEmpty() ? unanswered : juce::String("the plugin could not be loaded again");
+            setMissing(slot, true, unanswered.isNotEmpty() ? unanswered : juce::String("the plugin could not be loaded again"));
         }
     }
 

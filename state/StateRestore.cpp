@@ -352,8 +352,7 @@ void PluginContainerAudioProcessor::restorePluginElement(const DocumentElement& 
         {
             const juce::ScopedLock lock(slotLock);
             recoveryStates[(size_t) targetSlot] = snapshot;
-            slotMissing[(size_t) targetSlot] = true;
-            missingReason[(size_t) targetSlot] = "the plugin could not be loaded: " + snapshot->filePath;
+            setMissing(targetSlot, true, "the plugin could not be loaded: " + snapshot->filePath);
             consolePrint(name + ":keeping index " + juce::String(targetSlot) + " for the project; plugin missing");
         }
 
