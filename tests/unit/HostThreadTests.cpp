@@ -374,7 +374,12 @@ TEST(HostThreads, ASwitchWaitingForAParameterCallDoesNotHoldTheAudioThread)
     std::atomic<bool> blockDone { false };
     std::thread audio([&] {
         // The switch has begun (processing is suspended for it) and waits for the parameter call.
-        while (!container.isSuspended())
+        // The flag is read as the wrapper reads it, under the callback lock.
+        const auto switchBegun = [&] {
+            const juce::ScopedLock lock(container.getCallbackLock());
+            return container.isSuspended();
+        };
+        while (!switchBegun())
             std::this_thread::yield();
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         juce::AudioBuffer<float> buffer(2, 64);
