@@ -169,16 +169,13 @@ void DirectVst2Processor::writeTimeInfo(juce::AudioPlayHead* playHead) noexcept
         setOrClear(info, info.barStartPos, position->getPpqPositionOfLastBarStart(), Vst2::kVstBarsValid);
         setOrClear(info, info.tempo, position->getBpm(), Vst2::kVstTempoValid);
 
-        if (const auto signature = position->getTimeSignature())
+        const auto signature = position->getTimeSignature();
+        if (signature)
         {
             info.timeSigNumerator = signature->numerator;
             info.timeSigDenominator = signature->denominator;
-            info.flags |= Vst2::kVstTimeSigValid;
         }
-        else
-        {
-            info.flags &= ~Vst2::kVstTimeSigValid;
-        }
+        setFlag(info, Vst2::kVstTimeSigValid, signature.hasValue());
 
         // "Changed" marks the first block after the transport started, stopped or began recording.
         const Vst2::VstInt32 transportFlags = Vst2::kVstTransportPlaying | Vst2::kVstTransportRecording;
@@ -188,16 +185,13 @@ void DirectVst2Processor::writeTimeInfo(juce::AudioPlayHead* playHead) noexcept
         info.flags = (info.flags & ~transportFlags) | transport;
         setFlag(info, Vst2::kVstTransportChanged, changed);
 
-        if (const auto loop = position->getLoopPoints())
+        const auto loop = position->getLoopPoints();
+        if (loop)
         {
             info.cycleStartPos = loop->ppqStart;
             info.cycleEndPos = loop->ppqEnd;
-            info.flags |= Vst2::kVstCyclePosValid;
         }
-        else
-        {
-            info.flags &= ~Vst2::kVstCyclePosValid;
-        }
+        setFlag(info, Vst2::kVstCyclePosValid, loop.hasValue());
         setFlag(info, Vst2::kVstTransportCycleActive, position->getIsLooping());
 
         bool knownRate = false;
