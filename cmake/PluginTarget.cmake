@@ -60,6 +60,9 @@ target_sources(PluginPendulum PRIVATE
     hosting/eee34ty0w9845rgymsiufdgomiugdfi.cpp
     hosting/VSTP2PluginLoader.cpp
     hosting/PluginCallTracker.cpp
+    isolation/IsolatedPluginInstance.cpp
+    isolation/IsolatedPluginLoader.cpp
+    isolation/SlotConnection.cpp
     state/MemoryBlockBase64.cpp
     state/ParameterValueText.cpp
     state/StateDocumentReader.cpp

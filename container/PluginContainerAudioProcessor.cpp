@@ -11,6 +11,7 @@
 #include "hosting/DirectVst2Processor.h"
 #include "hosting/EffectHandle.h"
 #include "hosting/GenericAudioPluginLoader.h"
+#include "isolation/IsolatedPluginInstance.h"
 #include "ui/PluginContainerAudioProcessorEditor.h"
 
 JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE("-Wdeprecated-declarations")
@@ -274,9 +275,6 @@ void PluginContainerAudioProcessor::processBlock(juce::AudioBuffer<float>& buffe
         return;
     }
 
-    auto* instance = loader->getPluginInstance();
-    auto* direct = directPaths[active].get();
-
     // The first block a plugin plays after a switch (or after its load into the active slot)
     // starts with what the stream has left standing: controllers, program, bend, pressure and the
     // notes still held, at sample 0 before the block's own events. The state is the tracker's as
@@ -308,20 +306,34 @@ void PluginContainerAudioProcessor::processBlock(juce::AudioBuffer<float>& buffe
     if (midi != &midiMessages)
         midiMessages.clear(); // its events went on in the catch-up buffer, as a plugin leaves it
 
-    // A hosted VST2 plugin plays through its own entry points; any other instance through the
-    // framework's call.
+    playSlot(active, buffer, *midi);
+
+    if (auto* isolated = isolatedInstances[active]; isolated != nullptr && isolated->getConnection().failed())
+        failOverInBlock(active, buffer);
+}
+
+void PluginContainerAudioProcessor::playSlot(size_t slot, juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi) noexcept
+{
+    auto* instance = pluginLoaders[slot]->getPluginInstance();
+    auto* direct = directPaths[slot].get();
+    auto* isolated = isolatedInstances[slot];
+
+    // A hosted VST2 plugin plays through its own entry points, one in a helper process through its
+    // connection; any other instance through the framework's call.
     const auto play = [&](juce::AudioBuffer<float>& target) {
         if (direct != nullptr)
         {
-            direct->process(target, *midi, getPlayHead());
+            direct->process(target, midi, getPlayHead());
             return;
         }
         if (auto* playHead = getPlayHead())
             instance->setPlayHead(playHead);
-        instance->processBlock(target, *midi);
+        if (isolated != nullptr)
+            isolated->setOffline(isNonRealtime());
+        instance->processBlock(target, midi);
     };
 
-    auto& aux = auxBuffers[active];
+    auto& aux = auxBuffers[slot];
 
     if (aux == nullptr)
     {
@@ -354,6 +366,32 @@ void PluginContainerAudioProcessor::processBlock(juce::AudioBuffer<float>& buffe
         buffer.copyFrom(channel, 0, *aux, channel, 0, numSamples);
 
     pendulum::container::sanitizeChannels(buffer, getTotalNumOutputChannels());
+}
+
+void PluginContainerAudioProcessor::failOverInBlock(size_t failed, juce::AudioBuffer<float>& buffer) noexcept
+{
+    pluginCrashed[failed].store(true);
+
+    const auto other = 1 - failed;
+    const bool canPlay = pluginLoaders[other] != nullptr && !pluginCrashed[other].load()
+                      && (isolatedInstances[other] == nullptr || !isolatedInstances[other]->getConnection().failed());
+
+    if (!options[optionAutoSwitch].load() || !canPlay)
+        return;
+
+    // The other slot takes over in this block, from the notes and controllers the stream holds at
+    // its end (this block's events are in the tracker already).
+    activePluginIndex.store((int) other, std::memory_order_release);
+    catchUpPending[other].store(false, std::memory_order_relaxed);
+    catchUpMidi.clear();
+    midiState.writeCatchUp(catchUpMidi, 0);
+
+    for (int channel = 0; channel < buffer.getNumChannels(); ++channel)
+        buffer.clear(channel, 0, buffer.getNumSamples());
+    playSlot(other, buffer, catchUpMidi);
+
+    if (auto* isolated = isolatedInstances[other]; isolated != nullptr && isolated->getConnection().failed())
+        pluginCrashed[other].store(true);
 }
 
 bool PluginContainerAudioProcessor::isBusesLayoutSupported(const BusesLayout& layouts) const

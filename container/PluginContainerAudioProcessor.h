@@ -20,6 +20,11 @@ class GenericAudioPluginLoader;
 class LoadDialogs;
 class MyHostAudioProcessorEditor;
 
+namespace pendulum::isolation
+{
+class IsolatedPluginInstance;
+}
+
 /**
     The container: the audio processor that the host drives through the VST2 wrapper.
 
@@ -36,8 +41,15 @@ class MyHostAudioProcessorEditor;
       which takes a lock of the instance's in every block.
     - What processBlock reads (the active slot's loader, auxiliary buffer and direct path, the
       active index) changes only while processing is suspended: suspendProcessing(true) waits for a
-      running block to end. The inactive slot may change without suspension: processBlock never
-      touches it. The active index is atomic besides, and processBlock reads it once per block.
+      running block to end. The inactive slot may change without suspension, but its loader,
+      buffers and paths are exchanged under the callback lock, so a block never sees half of them.
+      The active index is atomic besides, and processBlock reads it once per block.
+    - A slot whose plugin runs in a helper process may fail inside a block (the helper died or
+      hung). processBlock then marks the slot crashed and, with the automatic switch on, plays the
+      other slot in that same block and makes it the active one: the audio thread is the only one
+      that changes the active index outside the callback lock's protection of a switch, and it
+      does so while holding the callback lock (the wrapper's). The message thread hears of the
+      failure from the helper's watcher and does the rest (console, panel, recovery).
     - processBlock feeds every block's MIDI to a state tracker. A switch or a load into the active
       slot sets that slot's catch-up flag (under the callback lock, or while suspended); the next
       block that plays the slot takes the flag and starts with the tracker's state, written into a
@@ -120,6 +132,23 @@ public:
     bool isPluginMissing(int slot) const;
     /** Why the slot's plugin is missing; empty when it is not. */
     juce::String getMissingReason(int slot) const;
+    /**
+        "Run plugins in separate processes": plugins loaded from now on run each in a helper
+        process of its own (pendulum-slot-host, next to the plugin's binary), so that their crash
+        or hang never takes the host down. A slot whose helper is missing or cannot start loads
+        its plugin in-process, and the console and panel say so. Plugins already loaded stay
+        where they are until they are loaded again.
+    */
+    void setRunInSeparateProcesses(bool on);
+    bool getRunInSeparateProcesses() const noexcept { return separateProcesses.load(); }
+    /** True when the slot's plugin runs in a helper process. */
+    bool isSlotIsolated(int slot) const;
+    /**
+        How the slot's plugin last failed in its helper process ("segmentation fault (signal 11)"),
+        kept across its recovery; empty if it never did, or once the slot has been emptied.
+    */
+    juce::String getFailureCause(int slot) const;
+
     /** True between the start of a slot's recovery and the end of its reload. */
     bool isPluginRecovering(int slot) const;
     /**
@@ -281,6 +310,18 @@ private:
     void takeLatencyOf(juce::AudioPluginInstance& instance);
     /** Puts a loader into the slot (or empties it) and returns what was there, to destroy later. */
     std::unique_ptr<GenericAudioPluginLoader> exchangeLoader(int slot, std::unique_ptr<GenericAudioPluginLoader> loader);
+    /** Plays one block of the slot's plugin into buffer (audio thread). */
+    void playSlot(size_t slot, juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi) noexcept;
+    /**
+        The active slot's helper process failed in this block (audio thread): the slot is marked
+        and, when the option says so and the other slot can play, the other slot plays this very
+        block with the stream's held notes and controllers, and stays active.
+    */
+    void failOverInBlock(size_t failed, juce::AudioBuffer<float>& buffer) noexcept;
+    /** A helper process of a slot failed (message thread, posted by its watcher). */
+    void isolatedSlotFailed(int slot, const pendulum::isolation::IsolatedPluginInstance* instance);
+    /** Makes the loader for a new load: in a helper process when the option says so. */
+    std::unique_ptr<GenericAudioPluginLoader> makeLoader(int slot) const;
     void setActiveIndex(int slot);
     /**
         Asks the open editor to bring its panel in line with the slots, unless refreshes are held
@@ -374,6 +415,10 @@ private:
     // The audio path into a slot's hosted VST2 plugin; null for other instances (framework's call).
     std::array<std::unique_ptr<DirectVst2Processor>, numSlots> directPaths;
     std::array<std::atomic<bool>, numSlots> pluginCrashed { { false, false } };
+    // The slot's plugin when it runs in a helper process (null otherwise); changes with the loader.
+    std::array<pendulum::isolation::IsolatedPluginInstance*, numSlots> isolatedInstances {};
+    std::atomic<bool> separateProcesses { false };
+    std::array<juce::String, numSlots> failureCauses; // message thread
     std::array<std::atomic<bool>, numOptions> options { { false, false, true, true } };
     mutable juce::SpinLock instanceNameLock;
     juce::String instanceName { "default instance" };

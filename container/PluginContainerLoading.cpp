@@ -13,6 +13,8 @@
 #include "hosting/PluginCallTracker.h"
 #include "container/DeferredSlotWork.h"
 #include "hosting/VSTP2PluginLoader.h"
+#include "isolation/IsolatedPluginInstance.h"
+#include "isolation/IsolatedPluginLoader.h"
 #include "ui/PluginContainerAudioProcessorEditor.h"
 
 namespace
@@ -35,8 +37,13 @@ int PluginContainerAudioProcessor::startBlockSize() const
 std::unique_ptr<GenericAudioPluginLoader> PluginContainerAudioProcessor::exchangeLoader(
     int slot, std::unique_ptr<GenericAudioPluginLoader> loader)
 {
+    // The guard first, then the callback lock (as setActiveIndex takes them): a block may play the
+    // inactive slot when the active one fails in it, so no block sees the slot half changed.
     const SlotAccessGuard::WriteScope guard(parameterGuard);
+    const juce::ScopedLock audioLock(getCallbackLock());
     std::swap(pluginLoaders[(size_t) slot], loader);
+    auto* instance = pluginLoaders[(size_t) slot] != nullptr ? pluginLoaders[(size_t) slot]->getPluginInstance() : nullptr;
+    isolatedInstances[(size_t) slot] = dynamic_cast<pendulum::isolation::IsolatedPluginInstance*>(instance);
     return loader;
 }
 
@@ -171,14 +178,22 @@ void PluginContainerAudioProcessor::unloadSlot(int slot, bool keepRecoveryState,
 
         // Taken out of the slot first, destroyed afterwards: no parameter call can still be in it.
         auto old = exchangeLoader(slot, nullptr);
-        directPaths[(size_t) slot].reset();
+        std::unique_ptr<DirectVst2Processor> oldDirect;
+        std::unique_ptr<juce::AudioBuffer<float>> oldAux;
+        {
+            const juce::ScopedLock audioLock(getCallbackLock());
+            oldDirect = std::move(directPaths[(size_t) slot]);
+            oldAux = std::move(auxBuffers[(size_t) slot]);
+        }
+        oldDirect.reset();
         old.reset();
-        auxBuffers[(size_t) slot].reset();
+        oldAux.reset();
         slotPrepared[(size_t) slot] = false;
     }
 
     if (!keepRecoveryState)
     {
+        failureCauses[(size_t) slot] = {};
         recoveryStates[(size_t) slot].reset();
         slotMissing[(size_t) slot] = false;
         missingReason[(size_t) slot] = {};
@@ -288,8 +303,7 @@ bool PluginContainerAudioProcessor::loadPluginWith(int slot, const juce::String&
 
     logLine(":loading plugin in index " + juce::String(slot) + ".");
 
-    auto candidate = std::make_unique<VSTP2PluginLoader>();
-    candidate->setScanWorkerPath("ScanWorker64.exe");
+    auto candidate = makeLoader(slot);
 
     const auto silent = mayAskUser ? nullptr : std::make_shared<SilentLoadDialogs>();
     const std::shared_ptr<LoadDialogs> dialogs = silent != nullptr ? silent : loadDialogs;
@@ -309,6 +323,32 @@ bool PluginContainerAudioProcessor::loadPluginWith(int slot, const juce::String&
     // A file with several plugins asks the user which one, in a nested loop of its own.
     if (self == nullptr)
         return false;
+
+    juce::String isolationProblem;
+    if (auto* isolatedLoader = dynamic_cast<pendulum::isolation::IsolatedPluginLoader*>(candidate.get()))
+    {
+        using Outcome = pendulum::isolation::IsolatedPluginLoader::Outcome;
+        isolationProblem = isolatedLoader->getProblem();
+
+        if (isolatedLoader->getOutcome() == Outcome::helperUnavailable)
+        {
+            // Without its helper the plugin still plays, in this process; the user is told.
+            consolePrint("Could not run plugin at index " + juce::String(slot) + " in a separate process ("
+                         + isolationProblem + "); loading it in-process");
+            recordEvent("slot " + slotNumber(slot) + " runs in-process: " + isolationProblem);
+            auto inProcess = std::make_unique<VSTP2PluginLoader>();
+            inProcess->setScanWorkerPath("ScanWorker64.exe");
+            instance = inProcess->createPluginInstance(path, "VST", pluginName);
+            candidate = std::move(inProcess);
+            isolationProblem = {};
+            if (self == nullptr)
+                return false;
+        }
+        else if (isolatedLoader->getOutcome() == Outcome::pluginFailed)
+        {
+            consolePrint("Could not load plugin at index " + juce::String(slot) + ": " + isolationProblem);
+        }
+    }
 
     bool loaded = false;
 
@@ -352,7 +392,8 @@ bool PluginContainerAudioProcessor::loadPluginWith(int slot, const juce::String&
 
             // A cancelled dialog is no failure; a file that gave no plugin, or was refused, is.
             if (path.isNotEmpty())
-                recordEvent("slot " + slotNumber(slot) + " could not be loaded: " + fileFromPath(path).getFileName());
+                recordEvent("slot " + slotNumber(slot) + " could not be loaded: " + fileFromPath(path).getFileName()
+                            + (isolationProblem.isNotEmpty() ? " (" + isolationProblem + ")" : juce::String()));
         }
 
         logLine(":active_plugin: " + juce::String(activePluginIndex.load()));
@@ -416,9 +457,26 @@ void PluginContainerAudioProcessor::commitLoadedPlugin(int slot, std::unique_ptr
     else if (vstEffectOf(*instance) != nullptr)
         logLine(":the plugin's time record was not found; it plays through the framework's call");
 
+    if (wide)
+        consolePrint("allocating aux buffer ( plugin has more outputs )");
+    {
+        // In place before the loader, all under the callback lock (see exchangeLoader).
+        const juce::ScopedLock audioLock(getCallbackLock());
+        auxBuffers[(size_t) slot] = std::move(aux);
+        directPaths[(size_t) slot] = std::move(direct);
+        pluginCrashed[(size_t) slot] = false;
+    }
     exchangeLoader(slot, std::move(loader));
-    pluginCrashed[(size_t) slot] = false;
     slotPrepared[(size_t) slot] = true;
+
+    // A helper process that fails is reported here, on the message thread.
+    if (auto* isolated = isolatedInstances[(size_t) slot])
+        isolated->getConnection().setFailureHandler([self = weakThis, slot, isolated] {
+            juce::MessageManager::callAsync([self, slot, isolated] {
+                if (auto* container = self.get())
+                    container->isolatedSlotFailed(slot, isolated);
+            });
+        });
 
     // A plugin loaded into the active slot (a reload after a crash among them) starts, in its
     // first block, with the notes and controllers the stream has left standing. Processing is
@@ -426,10 +484,6 @@ void PluginContainerAudioProcessor::commitLoadedPlugin(int slot, std::unique_ptr
     if (active)
         catchUpPending[(size_t) slot].store(true, std::memory_order_release);
 
-    if (wide)
-        consolePrint("allocating aux buffer ( plugin has more outputs )");
-    auxBuffers[(size_t) slot] = std::move(aux);
-    directPaths[(size_t) slot] = std::move(direct);
 
     if (active)
         takeLatencyOf(*instance);
@@ -445,7 +499,7 @@ bool PluginContainerAudioProcessor::slotsShareOneEffect() const
 {
     auto* first = getPluginInstance(0);
     auto* second = getPluginInstance(1);
-    return first != nullptr && second != nullptr
+    return first != nullptr && second != nullptr && vstEffectOf(*first) != nullptr
         && vstEffectOf(*first) == vstEffectOf(*second);
 }
 
@@ -474,6 +528,8 @@ void PluginContainerAudioProcessor::releaseHeldNotes(int slot, const MidiStateTr
                                      juce::jmin(releaseBlockSamples, startBlockSize()));
     scratch.clear();
 
+    // Under the callback lock: a block may play this slot when the active one fails in it.
+    const juce::ScopedLock audioLock(getCallbackLock());
     if (auto* direct = directPaths[(size_t) slot].get())
         direct->process(scratch, midi, nullptr);
     else
@@ -546,10 +602,96 @@ void PluginContainerAudioProcessor::openEditor(int slot)
     if (instance == nullptr)
         return;
 
+    if (isolatedInstances[(size_t) slot] != nullptr)
+    {
+        consolePrint("The editor of a plugin in a separate process is not there yet (plugin at index "
+                     + juce::String(slot) + ")");
+        return;
+    }
+
     auto& holder = pluginEditors[(size_t) slot];
 
     if (holder == nullptr)
         holder = std::make_unique<MyHostAudioProcessorEditor>();
 
     holder->showEditorFor(instance);
+}
+
+//==================================================================================================
+// Helper processes
+
+std::unique_ptr<GenericAudioPluginLoader> PluginContainerAudioProcessor::makeLoader(int) const
+{
+    if (separateProcesses.load())
+        return std::make_unique<pendulum::isolation::IsolatedPluginLoader>();
+
+    auto loader = std::make_unique<VSTP2PluginLoader>();
+    loader->setScanWorkerPath("ScanWorker64.exe");
+    return loader;
+}
+
+void PluginContainerAudioProcessor::setRunInSeparateProcesses(bool on)
+{
+    if (separateProcesses.exchange(on) == on)
+        return;
+    logLine(on ? ":plugins loaded from now on run in separate processes"
+               : ":plugins loaded from now on run in this process");
+    refreshEditorPanel();
+}
+
+bool PluginContainerAudioProcessor::isSlotIsolated(int slot) const
+{
+    const juce::ScopedLock lock(slotLock);
+    return isolatedInstances[(size_t) slot] != nullptr;
+}
+
+juce::String PluginContainerAudioProcessor::getFailureCause(int slot) const
+{
+    return failureCauses[(size_t) slot];
+}
+
+void PluginContainerAudioProcessor::isolatedSlotFailed(int slot, const pendulum::isolation::IsolatedPluginInstance* instance)
+{
+    // Only the plugin the slot still holds: an unloaded or replaced one's end is old news.
+    if (instance == nullptr || isolatedInstances[(size_t) slot] != instance)
+        return;
+
+    const auto cause = instance->getConnection().failureCause();
+    failureCauses[(size_t) slot] = cause;
+
+    pluginCrashed[(size_t) slot] = true;
+
+    consolePrint("Warning: plugin at index " + juce::String(slot) + " in instance with name " + getInstanceName()
+                 + " seems to have crashed");
+    consolePrint("Plugin at index " + juce::String(slot) + " in instance with name " + getInstanceName()
+                 + ": its process ended: " + cause);
+
+    // No block ran since (the host stopped processing, or the slot was not the active one): the
+    // switch happens here.
+    const int other = 1 - slot;
+    if (slot == activePluginIndex.load() && getOption(optionAutoSwitch) && getPluginInstance(other) != nullptr
+        && !pluginCrashed[(size_t) other].load())
+        setActivePlugin(other);
+
+    const bool playingOther = activePluginIndex.load() != slot && getPluginInstance(other) != nullptr;
+    const auto crashText = "slot " + slotNumber(slot) + " crashed (" + cause + ")"
+                         + (playingOther ? "; playing slot " + slotNumber(other) : juce::String());
+    recordEvent(crashText);
+    refreshEditorPanel();
+
+    // Brought back at once, unless a load or restore is in the middle of a change (the watchdog
+    // comes back to it then).
+    if (!getOption(optionAutoCrashRecovery) || isBusy())
+        return;
+
+    const juce::WeakReference<PluginContainerAudioProcessor> self(this);
+    recoverPlugin(slot, false);
+    if (self == nullptr)
+        return;
+
+    // One line for the whole story: what happened, who plays, and how the slot came back.
+    const auto recovered = getLastEvent().text;
+    const auto prefix = "slot " + slotNumber(slot) + " ";
+    if (recovered.startsWith(prefix))
+        recordEvent(crashText + "; " + recovered.substring(prefix.length()));
 }

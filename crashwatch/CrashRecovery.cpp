@@ -8,6 +8,7 @@
 #include "hosting/MyHostAudioProcessorEditor.h"
 #include "hosting/PluginCallTracker.h"
 #include "hosting/eee34ty0w9845rgymsiufdgomiugdfi.h"
+#include "isolation/IsolatedPluginInstance.h"
 
 namespace
 {
@@ -23,6 +24,22 @@ bool PluginContainerAudioProcessor::probePluginCrash(int slot)
 
     if (loader == nullptr)
         return false;
+
+    // A plugin in a helper process is asked through it; a helper that failed is a crash already.
+    if (auto* isolated = isolatedInstances[(size_t) slot])
+    {
+        if (pluginCrashed[(size_t) slot] || isolated->getConnection().failed())
+            return true;
+        if (isolated->dispatch(Vst2::effVendorSpecific, crashQueryIndex, crashQueryValue, crashQueryOption).result != 1)
+            return false;
+
+        pluginCrashed[(size_t) slot] = true;
+        consolePrint("Warning: plugin at index " + juce::String(slot) + " in instance with name " + getInstanceName()
+                     + " seems to have crashed");
+        recordEvent("slot " + slotNumber(slot) + " crashed");
+        refreshEditorPanel();
+        return true;
+    }
 
     auto* instance = loader->getPluginInstance();
     auto* effect = instance != nullptr ? vstEffectOf(*instance) : nullptr;

@@ -336,6 +336,7 @@ void DirectVst2Processor::process(juce::AudioBuffer<float>& buffer, juce::MidiBu
     catch (...)
     {
         // A plugin's exception ends its block, in silence.
+        thrown.fetch_add(1, std::memory_order_relaxed);
         buffer.clear();
     }
 

@@ -56,6 +56,8 @@ public:
 
     /** Events dropped so far because a block carried more than eventCapacity. */
     std::uint64_t droppedEvents() const noexcept { return dropped.load(std::memory_order_relaxed); }
+    /** Blocks the plugin ended by throwing an exception out of its entry points (they were silenced). */
+    std::uint64_t thrownBlocks() const noexcept { return thrown.load(std::memory_order_relaxed); }
 
     DirectVst2Processor(const DirectVst2Processor&) = delete;
     DirectVst2Processor& operator=(const DirectVst2Processor&) = delete;
@@ -78,6 +80,7 @@ private:
     std::unique_ptr<EventList> events;
     std::unique_ptr<EventSlot[]> eventSlots;
     std::atomic<std::uint64_t> dropped { 0 };
+    std::atomic<std::uint64_t> thrown { 0 };
 
     // Channel pointers handed to the plugin (inputs and outputs point to the same memory, as the
     // framework passes them), and the memory for channels the block's buffer does not have.

@@ -173,6 +173,10 @@ void PluginContainerAudioProcessor::writeStateDocument(juce::MemoryBlock& destDa
         xml.attribute("w", debugConsole->getWidth());
         xml.attribute("h", debugConsole->getHeight());
     }
+    // Read by name, after the attributes read by position; written only when on, so that a
+    // document of in-process slots is the same as before the option existed.
+    if (getRunInSeparateProcesses())
+        xml.attribute("separateProcesses", 1);
     xml.endEmptyElement();
 
     int children = 1;

@@ -221,6 +221,13 @@ void PluginContainerAudioProcessor::applyMainPluginElement(const DocumentElement
     if (numAttributes >= 6)
         setInstanceName(attribute(5));
 
+    // Attributes added later are read by name; a document without them keeps the defaults.
+    bool separate = false;
+    for (const auto& named : element.attributes)
+        if (named.name == "separateProcesses")
+            separate = named.text().getIntValue() != 0;
+    setRunInSeparateProcesses(separate);
+
     if (debugConsole != nullptr && numAttributes >= 11 && !consoleBoundsRestored)
     {
         debugConsole->setTitle(attribute(6));

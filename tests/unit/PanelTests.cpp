@@ -246,6 +246,7 @@ TEST(PanelChildren, EveryChildInCreationOrderWithItsNameTextAndBounds)
         { "toggle", "autoSwitchB", 0, "Auto-switch plugin", { 16, 332, 160, 24 } },
         { "toggle", "autoCrashRecoveryB", 0, "Auto crash recovery", { 16, 308, 160, 24 } },
         { "toggle", "reloadCrashedPluginDataB", 0, "Reload crashed plugin data", { 16, 356, 192, 24 } },
+        { "toggle", "separateProcessesB", 0, "Run plugins in separate processes", { 208, 334, 156, 36 } },
         { "group", "new group", 3, "Instance name", { 0, 0, 368, 50 } },
         { "chooser", "new combo box", 0, "", { 16, 188, 150, 24 } },
         { "chooser", "new combo box", 1, "", { 200, 188, 150, 24 } },
@@ -298,7 +299,8 @@ TEST(PanelChildren, LookOfTheChildren)
         EXPECT_NE(button.findColour(juce::TextButton::textColourOffId), white) << name;
     }
 
-    for (auto name : { "activatePlugin1", "activatePlugin2", "consoleB", "autoSwitchB", "autoCrashRecoveryB", "reloadCrashedPluginDataB" })
+    for (auto name : { "activatePlugin1", "activatePlugin2", "consoleB", "autoSwitchB", "autoCrashRecoveryB",
+                       "reloadCrashedPluginDataB", "separateProcessesB" })
         EXPECT_EQ(child<juce::ToggleButton>(gui, name).findColour(juce::ToggleButton::textColourId), white) << name;
 
     // The status lines and the last event's line are bold, to be read from a distance.
@@ -863,6 +865,16 @@ INSTANTIATE_TEST_SUITE_P(Panel, PanelOption,
                          ::testing::Values(std::make_pair(1, "autoCrashRecoveryB"), std::make_pair(2, "autoSwitchB"),
                                            std::make_pair(3, "reloadCrashedPluginDataB")),
                          [](const auto& info) { return std::string(info.param.second); });
+
+TEST_F(Panel, SeparateProcessesToggleFollowsAndSetsTheContainersChoice)
+{
+    auto& toggle = get<juce::ToggleButton>("separateProcessesB");
+    EXPECT_FALSE(toggle.getToggleState()); // off by default
+    click(toggle);
+    EXPECT_TRUE(container->getRunInSeparateProcesses());
+    container->setRunInSeparateProcesses(false);
+    EXPECT_FALSE(toggle.getToggleState()) << "the panel follows a change made elsewhere";
+}
 
 TEST_F(Panel, ConsoleToggleShowsAndHidesTheOneConsoleForEveryContainer)
 {

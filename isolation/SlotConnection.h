@@ -1,0 +1,159 @@
+#pragma once
+
+#include <juce_audio_processors/juce_audio_processors.h>
+
+#include "isolation/SlotProtocol.h"
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+namespace pendulum::platform
+{
+class ChildProcess;
+class SharedRegion;
+} // namespace pendulum::platform
+
+namespace pendulum::isolation
+{
+/**
+    The container's end of one helper process: starts it, talks to it over the region's two
+    channels (see SlotProtocol.h), and notices when it fails.
+
+    Failure: the helper's death (seen by a watcher thread the moment it happens), a block that gets
+    no answer within the hang limit, or a command that gets none within its deadline. The helper is
+    then killed if it still runs, failed() turns true for good, and onFailure runs once, on the
+    watcher's thread.
+
+    Threads: process() on the audio thread only (it never waits longer than it is told, allocates
+    nothing and takes no lock); commands from any other thread, one at a time (a lock of the
+    connection's serialises them); queueParameter() and cachedParameter() from any thread.
+*/
+class SlotConnection
+{
+public:
+    enum class Failure
+    {
+        none,
+        died,       // the helper ended (crash, abort, exit)
+        hung,       // a block got no answer within the hang limit
+        unanswered, // a command got no answer within its deadline
+    };
+
+    /** The default hang limit: about the dropout threshold hosts use. */
+    static constexpr int defaultHangLimitMs = 250;
+
+    ~SlotConnection();
+
+    /**
+        Starts the helper for the plugin file; null, with the reason in *error, when the helper is
+        missing or cannot start. onFailure may be empty.
+    */
+    static std::unique_ptr<SlotConnection> start(const juce::String& helperPath, const juce::String& pluginFile,
+                                                 std::function<void()> onFailure, juce::String* error);
+
+    /** The helper executable next to the plugin's binary (or as PENDULUM_SLOT_HOST names it). */
+    static juce::File findHelper();
+
+    //==============================================================================================
+    // Commands (non-real-time threads). False when the helper failed or refused.
+
+    struct Reply
+    {
+        bool ok = false;
+        std::int64_t result = 0;
+        juce::String text;
+    };
+
+    Reply call(Command command, int index = 0, const juce::String& text = {}, double doubleValue = 0.0,
+               int timeoutMs = defaultCommandTimeoutMs);
+    /** effDispatcher(opcode, index, value, null, opt) in the helper, for queries without a pointer. */
+    Reply dispatch(int opcode, int index, std::int64_t value, float opt);
+    bool readState(juce::MemoryBlock& destination);
+    bool writeState(const void* data, std::size_t size);
+
+    static constexpr int defaultCommandTimeoutMs = 5000;
+    static constexpr int loadTimeoutMs = 20000; // a plugin's own start-up may take long (more under Wine)
+
+    //==============================================================================================
+    // Audio thread.
+
+    /**
+        Plays one block through the helper: the buffer's first numChannels channels go in and come
+        back with the plugin's output. In real time it waits at most one block period; a block that
+        is late plays silence and its note-offs are kept for the next block the helper takes; a
+        helper that answers no block for the hang limit is killed. Offline (nonRealtime) it waits up
+        to the hang limit for every block. On failure the buffer is silent and failed() is true.
+    */
+    void process(juce::AudioBuffer<float>& buffer, const juce::MidiBuffer& midi, juce::AudioPlayHead* playHead,
+                 int numChannels, double sampleRate, bool nonRealtime) noexcept;
+
+    //==============================================================================================
+    // Any thread.
+
+    bool failed() const noexcept { return failure.load(std::memory_order_acquire) != Failure::none; }
+    Failure failureKind() const noexcept { return failure.load(std::memory_order_acquire); }
+    /** Why it failed, in words ("segmentation fault (signal 11)", "no answer for 250 ms"). */
+    juce::String failureCause() const;
+    /** Blocks that played silence because the helper was late with them. */
+    std::uint64_t lateBlocks() const noexcept { return late.load(std::memory_order_relaxed); }
+
+    void queueParameter(int index, float value) noexcept;
+    float cachedParameter(int index) const noexcept;
+    int latencySamples() const noexcept;
+    std::uint32_t displayUpdates() const noexcept;
+    int processId() const noexcept;
+
+    void setHangLimitMs(int milliseconds) noexcept { hangLimitMs.store(juce::jmax(1, milliseconds)); }
+    int getHangLimitMs() const noexcept { return hangLimitMs.load(); }
+
+    /**
+        Who hears of a failure (on the watcher's thread, once). A failure that came before the
+        handler is handed to it at once.
+    */
+    void setFailureHandler(std::function<void()> handler);
+
+    /** Asks the helper to end, waits briefly, then kills it. Nothing is reported as a failure. */
+    void close();
+
+    SlotConnection(const SlotConnection&) = delete;
+    SlotConnection& operator=(const SlotConnection&) = delete;
+
+private:
+    SlotConnection() = default;
+    void fail(Failure kind) noexcept;
+    void onHelperExit();
+    bool awaitAnswer(std::atomic<std::uint32_t>& answer, std::uint32_t expected,
+                     std::chrono::steady_clock::time_point deadline) noexcept;
+    /** One round trip of at most maxBlockSamples; false when it was late or failed. */
+    bool roundTrip(float* const* channels, int numChannels, int startSample, int numSamples, const juce::MidiBuffer& midi,
+                   std::chrono::steady_clock::time_point deadline) noexcept;
+    void keepNoteOffs(const juce::MidiBuffer& midi) noexcept;
+
+    std::unique_ptr<platform::SharedRegion> region;
+    SlotShared* shared = nullptr;
+    std::unique_ptr<platform::ChildProcess> child;
+    std::mutex handlerLock;
+    std::function<void()> onFailure; // under handlerLock
+
+    std::mutex commandLock;
+    std::atomic<Failure> failure { Failure::none };
+    std::atomic<bool> failureReported { false };
+    std::atomic<bool> closing { false };
+    std::atomic<int> hangLimitMs { defaultHangLimitMs };
+    std::atomic<std::uint64_t> late { 0 };
+
+    // Audio thread only: a block the helper has not answered yet, and the note-offs it carried.
+    bool awaitingLateAnswer = false;
+    std::uint32_t lateRequest = 0;
+    std::chrono::steady_clock::time_point lateSince;
+    static constexpr int keptNoteOffCapacity = 512;
+    MidiEventRecord keptNoteOffs[keptNoteOffCapacity] {};
+    int numKeptNoteOffs = 0;
+
+    mutable std::mutex causeLock;
+    juce::String cause;
+};
+} // namespace pendulum::isolation

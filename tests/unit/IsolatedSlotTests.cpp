@@ -1,0 +1,369 @@
+// Slots whose plugin runs in a helper process: they play like in-process ones, and a plugin that
+// crashes, aborts, exits, throws or hangs ends its helper, never the host.
+#include "FaultySynthFaults.h"
+#include "container/PluginContainerAudioProcessor.h"
+#include "crashwatch/AudioProcessorState.h"
+#include "isolation/IsolatedPluginInstance.h"
+#include "support/ConsoleProbe.h"
+#include "support/CrashSupport.h"
+#include "support/FixtureFiles.h"
+#include "support/ScriptedLoadDialogs.h"
+#include "support/StdoutCapture.h"
+#include "support/WrapperDrive.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <functional>
+#include <vector>
+
+#if !JUCE_WINDOWS
+ #include <dirent.h>
+#endif
+
+namespace
+{
+using Processor = PluginContainerAudioProcessor;
+using Msg = juce::MidiMessage;
+namespace faulty = pendulum::fixtures::faulty;
+constexpr int blockSize = 64;
+constexpr double sampleRate = 44100.0;
+
+/** Runs the message loop until the condition holds or the time is up; the condition's last value. */
+bool pumpUntil(const std::function<bool()>& condition, int timeoutMs = 5000)
+{
+    const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
+    while (!condition())
+    {
+        if (juce::Time::getMillisecondCounter() > end)
+            return condition();
+        juce::MessageManager::getInstance()->runDispatchLoopUntil(5);
+    }
+    return true;
+}
+
+int openDescriptorCount()
+{
+#if JUCE_WINDOWS
+    return 0;
+#else
+    int count = 0;
+    if (auto* folder = opendir("/proc/self/fd"))
+    {
+        while (readdir(folder) != nullptr)
+            ++count;
+        closedir(folder);
+    }
+    return count;
+#endif
+}
+
+/** Points the container at a helper executable (the variable it reads before looking next to itself). */
+void useHelper(const char* path)
+{
+#if JUCE_WINDOWS
+    _putenv_s("PENDULUM_SLOT_HOST", path);
+#else
+    setenv("PENDULUM_SLOT_HOST", path, 1);
+#endif
+}
+
+bool processExists(int pid)
+{
+#if JUCE_WINDOWS
+    juce::ignoreUnused(pid);
+    return false;
+#else
+    return pid > 0 && ::kill(pid, 0) == 0;
+#endif
+}
+
+class IsolatedSlots : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite() { useHelper(PENDULUM_SLOT_HOST_PATH); }
+
+    void SetUp() override
+    {
+#if JUCE_WINDOWS
+        GTEST_SKIP() << "helper processes are not started on Windows yet";
+#endif
+        container = std::make_unique<Processor>();
+        container->setLoadDialogs(std::make_shared<ScriptedLoadDialogs>(script));
+        container->prepareToPlay(sampleRate, blockSize);
+        container->setRunInSeparateProcesses(true);
+        container->setOption(Processor::optionAutoCrashRecovery, true);
+    }
+
+    void TearDown() override
+    {
+        StdoutCapture quiet;
+        container.reset();
+    }
+
+    bool load(int slot, const juce::String& fixture)
+    {
+        StdoutCapture quiet;
+        return container->loadPlugin(slot, FixtureFiles::path(fixture), {});
+    }
+
+    /** One block; returns its peak on channel 0. */
+    float play(std::initializer_list<Msg> events = {}, juce::AudioBuffer<float>* out = nullptr)
+    {
+        juce::AudioBuffer<float> buffer(2, blockSize);
+        juce::MidiBuffer midi;
+        for (const auto& m : events)
+            midi.addEvent(m, 0);
+        processLikeWrapper(*container, buffer, midi);
+        if (out != nullptr)
+            out->makeCopyOf(buffer);
+        return buffer.getMagnitude(0, 0, blockSize);
+    }
+
+    pendulum::isolation::IsolatedPluginInstance* isolated(int slot) const
+    {
+        return dynamic_cast<pendulum::isolation::IsolatedPluginInstance*>(container->getPluginInstance(slot));
+    }
+
+    FixtureFiles files;
+    DialogScript script;
+    std::unique_ptr<Processor> container;
+};
+
+TEST_F(IsolatedSlots, APluginInAHelperPlaysSampleForSampleAsInProcess)
+{
+    ASSERT_TRUE(load(0, "PlainSynth"));
+    ASSERT_TRUE(container->isSlotIsolated(0));
+    ASSERT_NE(isolated(0), nullptr);
+    EXPECT_TRUE(processExists(isolated(0)->getConnection().processId()));
+
+    container->setRunInSeparateProcesses(false);
+    ASSERT_TRUE(load(1, "PlainSynth"));
+    ASSERT_FALSE(container->isSlotIsolated(1));
+    EXPECT_EQ(container->getPluginInstance(0)->getName(), container->getPluginInstance(1)->getName());
+    EXPECT_EQ(container->getPluginInstance(0)->getParameters().size(),
+              container->getPluginInstance(1)->getParameters().size());
+
+    // The same notes into both, block by block, one slot after the other.
+    const std::vector<std::vector<Msg>> score { { Msg::noteOn(1, 60, (juce::uint8) 100) },
+                                                {},
+                                                { Msg::noteOn(1, 67, (juce::uint8) 90) },
+                                                {},
+                                                { Msg::noteOff(1, 60) },
+                                                {} };
+    std::vector<juce::AudioBuffer<float>> outputs[2];
+    for (int slot : { 0, 1 })
+    {
+        for (const auto& events : score)
+        {
+            juce::AudioBuffer<float> buffer(2, blockSize);
+            juce::MidiBuffer midi;
+            for (const auto& m : events)
+                midi.addEvent(m, 0);
+            buffer.clear();
+            container->getPluginInstance(slot)->processBlock(buffer, midi);
+            outputs[slot].push_back(buffer);
+        }
+    }
+
+    for (size_t block = 0; block < score.size(); ++block)
+        for (int channel = 0; channel < 2; ++channel)
+            for (int i = 0; i < blockSize; ++i)
+                ASSERT_EQ(outputs[0][block].getSample(channel, i), outputs[1][block].getSample(channel, i))
+                    << "block " << block << " channel " << channel << " sample " << i;
+    EXPECT_GT(outputs[0][2].getMagnitude(0, 0, blockSize), 0.01f);
+}
+
+TEST_F(IsolatedSlots, ParametersProgramsAndStateTravelThroughTheHelper)
+{
+    ASSERT_TRUE(load(0, "PlainSynth"));
+    auto* plugin = container->getPluginInstance(0);
+    ASSERT_GT(plugin->getNumPrograms(), 2);
+    ASSERT_GT(plugin->getParameters().size(), 1);
+
+    plugin->setCurrentProgram(2);
+    EXPECT_EQ(plugin->getCurrentProgram(), 2);
+    EXPECT_FALSE(plugin->getProgramName(2).isEmpty());
+
+    // The host's parameter call never waits for the helper: queued, then applied before the next block.
+    container->setParameter(1, 0.25f);
+    EXPECT_FLOAT_EQ(container->getParameter(1), 0.25f);
+    play();
+    EXPECT_FLOAT_EQ(plugin->getParameters()[1]->getValue(), 0.25f);
+
+    // A snapshot of it (program, state block, parameters), given to another instance in another
+    // helper, comes back from that one byte for byte.
+    AudioProcessorState snapshot;
+    snapshot.capture(*plugin);
+    ASSERT_GT(snapshot.stateData.getSize(), 0u);
+    EXPECT_EQ(snapshot.programIndex, 2);
+
+    ASSERT_TRUE(load(1, "PlainSynth"));
+    ASSERT_TRUE(container->isSlotIsolated(1));
+    auto* other = container->getPluginInstance(1);
+    snapshot.applyTo(*other);
+    AudioProcessorState back;
+    back.capture(*other);
+    EXPECT_EQ(back.stateData, snapshot.stateData);
+    EXPECT_EQ(back.programIndex, 2);
+    ASSERT_EQ(back.parameterValues.size(), snapshot.parameterValues.size());
+    for (int i = 0; i < back.parameterValues.size(); ++i)
+        EXPECT_FLOAT_EQ(back.parameterValues[i], snapshot.parameterValues[i]) << "parameter " << i;
+    EXPECT_FLOAT_EQ(other->getParameters()[1]->getValue(), 0.25f);
+}
+
+TEST_F(IsolatedSlots, TheChoiceIsSavedWithTheProjectAndADocumentWithoutItRunsInProcess)
+{
+    juce::MemoryBlock document;
+    {
+        StdoutCapture quiet;
+        container->getStateInformation(document);
+    }
+    EXPECT_TRUE(document.toString().contains("separateProcesses=\"1\""));
+
+    Processor restored;
+    {
+        StdoutCapture quiet;
+        restored.setStateInformation(document.getData(), (int) document.getSize());
+    }
+    EXPECT_TRUE(restored.getRunInSeparateProcesses());
+
+    // Written only when on: a document of in-process slots is what it was before the option.
+    container->setRunInSeparateProcesses(false);
+    juce::MemoryBlock without;
+    {
+        StdoutCapture quiet;
+        container->getStateInformation(without);
+        restored.setStateInformation(without.getData(), (int) without.getSize());
+    }
+    EXPECT_FALSE(without.toString().contains("separateProcesses"));
+    EXPECT_FALSE(restored.getRunInSeparateProcesses());
+}
+
+TEST_F(IsolatedSlots, WithoutItsHelperASlotLoadsInProcessAndSaysSo)
+{
+    useHelper("/nonexistent/pendulum-slot-host");
+    const bool loaded = load(0, "PlainSynth");
+    useHelper(PENDULUM_SLOT_HOST_PATH);
+
+    ASSERT_TRUE(loaded);
+    EXPECT_FALSE(container->isSlotIsolated(0));
+    EXPECT_GT(play({ Msg::noteOn(1, 60, (juce::uint8) 100) }), 0.01f);
+    EXPECT_TRUE(container->getLastEvent().text.startsWith("slot 1 runs in-process: the helper "))
+        << container->getLastEvent().text;
+}
+
+TEST_F(IsolatedSlots, APluginThatCrashesWhileLoadingFailsTheLoadAndTheSlotKeepsWhatItHad)
+{
+    ASSERT_TRUE(load(0, "PlainSynth"));
+    auto* before = container->getPluginInstance(0);
+
+    EXPECT_FALSE(load(0, faulty::fileNames[faulty::crashAtLoad]));
+    EXPECT_EQ(container->getPluginInstance(0), before);
+    EXPECT_FALSE(container->isPluginCrashed(0));
+    EXPECT_GT(play({ Msg::noteOn(1, 60, (juce::uint8) 100) }), 0.01f);
+    EXPECT_TRUE(container->getLastEvent().text.contains("LoadCrashSynth"));
+    EXPECT_TRUE(container->getLastEvent().text.contains("segmentation fault (signal 11)")) << container->getLastEvent().text;
+}
+
+//==================================================================================================
+// Faults
+
+struct FaultCase
+{
+    faulty::Fault fault;
+    const char* cause;
+};
+
+class IsolatedFaults : public IsolatedSlots, public ::testing::WithParamInterface<FaultCase>
+{
+};
+
+TEST_P(IsolatedFaults, TheHostLivesTheStandbyPlaysFromTheFailingBlockAndTheSlotComesBackWithItsSnapshot)
+{
+    const auto& fault = GetParam();
+    const juce::String fixture = faulty::fileNames[fault.fault];
+    const bool hang = fault.fault == faulty::hangProcess;
+
+    container->setOption(Processor::optionConsole, true);
+    ASSERT_TRUE(load(0, fixture));
+    ASSERT_TRUE(load(1, "PlainSynth"));
+    const auto helper = isolated(0)->getConnection().processId();
+
+    // A program, a parameter and a state the recovery must bring back, saved with the project.
+    container->getPluginInstance(0)->setCurrentProgram(1);
+    container->setParameter(2, 0.75f);
+    play();
+    juce::MemoryBlock document;
+    {
+        StdoutCapture quiet;
+        container->getStateInformation(document);
+    }
+    ASSERT_NE(container->getRecoveryState(0), nullptr);
+    const auto snapshotState = container->getRecoveryState(0)->stateData;
+
+    EXPECT_GT(play({ Msg::noteOn(1, 60, (juce::uint8) 100) }), 0.01f);
+
+    // The crash note: the helper fails in this block. A crash is seen in it; a hang once no block
+    // has been answered for the hang limit, the blocks before it silent.
+    int silentBlocks = 0;
+    float failingBlock = play({ Msg::noteOn(1, pendulum::fixtures::crash_probe::kCrashNote, (juce::uint8) 100) });
+    while (container->getActivePluginIndex() == 0 && silentBlocks < 2000)
+    {
+        ++silentBlocks;
+        failingBlock = play();
+    }
+    ASSERT_EQ(container->getActivePluginIndex(), 1) << "the standby took over";
+    EXPECT_GT(failingBlock, 0.01f) << "the held note sounds from the standby in the block of the failure";
+    if (!hang)
+        EXPECT_EQ(silentBlocks, 0);
+    else
+        EXPECT_GT(silentBlocks, 0); // late blocks, until the hang limit
+    EXPECT_TRUE(container->isPluginCrashed(0) || container->getPluginInstance(0) != isolated(0));
+    EXPECT_GT(play(), 0.01f);
+
+    // The message thread hears of it, names the cause and brings the plugin back in a new helper.
+    bool heard = false, recovered = false, helperGone = false;
+    juce::StringArray printed;
+    {
+        StdoutCapture quiet;
+        printed = console_probe::linesOf([&] {
+            heard = pumpUntil([&] { return container->getFailureCause(0).isNotEmpty(); });
+            recovered = pumpUntil([&] { return isolated(0) != nullptr && !container->isPluginCrashed(0); });
+            helperGone = pumpUntil([&] { return !processExists(helper); });
+        });
+    }
+    ASSERT_TRUE(heard);
+    EXPECT_EQ(container->getFailureCause(0), fault.cause);
+    ASSERT_TRUE(recovered);
+    EXPECT_NE(isolated(0)->getConnection().processId(), helper);
+    EXPECT_TRUE(helperGone);
+    EXPECT_TRUE(container->getLastEvent().text.contains(juce::String("slot 1 crashed (") + fault.cause + "); playing slot 2"))
+        << container->getLastEvent().text;
+    EXPECT_TRUE(container->getLastEvent().text.contains("reloaded in")) << container->getLastEvent().text;
+    EXPECT_TRUE(printed.contains("Warning: plugin at index 0 in instance with name default instance seems to have crashed"));
+    EXPECT_TRUE(printed.contains(juce::String("Plugin at index 0 in instance with name default instance: its process ended: ")
+                                 + fault.cause))
+        << printed.joinIntoString("\n");
+
+    auto* back = container->getPluginInstance(0);
+    EXPECT_EQ(back->getCurrentProgram(), 1);
+    EXPECT_FLOAT_EQ(back->getParameters()[2]->getValue(), 0.75f);
+    juce::MemoryBlock state;
+    back->getStateInformation(state);
+    EXPECT_EQ(state, snapshotState);
+
+    // The host process is still here, and so is the standby.
+    EXPECT_GT(play(), 0.01f);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryFault, IsolatedFaults,
+                         ::testing::Values(FaultCase { faulty::segfault, "segmentation fault (signal 11)" },
+                                           FaultCase { faulty::abortCall, "aborted" },
+                                           FaultCase { faulty::exitCall, "exited with code 3" },
+                                           FaultCase { faulty::throwOut, "threw an exception" },
+                                           FaultCase { faulty::hangProcess, "no answer for 250 ms" }),
+                         [](const auto& info) { return juce::String(faulty::fileNames[info.param.fault]).toStdString(); });
+
+} // namespace
