@@ -18,7 +18,9 @@ target_compile_definitions(pendulum_slot_host PRIVATE
     JUCE_DISPLAY_SPLASH_SCREEN=0
     JUCE_REPORT_APP_USAGE=0
     JUCE_MODAL_LOOPS_PERMITTED=1
-    JUCE_STRICT_REFCOUNTEDPOINTER=1)
+    JUCE_STRICT_REFCOUNTEDPOINTER=1
+    # MinGW has no DirectWrite headers; the helper draws no text of its own.
+    $<$<BOOL:${MINGW}>:JUCE_USE_DIRECTWRITE=0>)
 
 target_link_libraries(pendulum_slot_host
     PRIVATE

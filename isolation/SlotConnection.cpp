@@ -139,6 +139,15 @@ void SlotConnection::fail(Failure kind) noexcept
     platform::wakeWaiters(shared->commandAnswer);
 }
 
+void SlotConnection::failUnanswered(int timeoutMs) noexcept
+{
+    // Unless the helper died meanwhile: then its end is the cause.
+    if (child != nullptr && child->hasExited())
+        return;
+    unansweredAfterMs.store(timeoutMs);
+    fail(Failure::unanswered);
+}
+
 void SlotConnection::onHelperExit()
 {
     if (closing.load())
@@ -152,7 +161,7 @@ void SlotConnection::onHelperExit()
             cause = "no answer for " + juce::String(hangLimitMs.load()) + " ms";
             break;
         case Failure::unanswered:
-            cause = "no answer to a call";
+            cause = "no answer for " + juce::String(unansweredAfterMs.load()) + " ms";
             break;
         case Failure::none:
         case Failure::died:
@@ -231,7 +240,7 @@ SlotConnection::Reply SlotConnection::call(Command command, int index, const juc
     platform::wakeWaiters(shared->commandRequest);
     if (!awaitAnswer(shared->commandAnswer, request, Clock::now() + std::chrono::milliseconds(timeoutMs)))
     {
-        fail(Failure::unanswered);
+        failUnanswered(timeoutMs);
         return reply;
     }
 
@@ -259,7 +268,7 @@ SlotConnection::Reply SlotConnection::dispatch(int opcode, int index, std::int64
     platform::wakeWaiters(shared->commandRequest);
     if (!awaitAnswer(shared->commandAnswer, request, Clock::now() + std::chrono::milliseconds(defaultCommandTimeoutMs)))
     {
-        fail(Failure::unanswered);
+        failUnanswered(defaultCommandTimeoutMs);
         return reply;
     }
     reply.ok = shared->answer == Answer::ok;
@@ -283,7 +292,7 @@ bool SlotConnection::readState(juce::MemoryBlock& destination)
         platform::wakeWaiters(shared->commandRequest);
         if (!awaitAnswer(shared->commandAnswer, request, Clock::now() + std::chrono::milliseconds(defaultCommandTimeoutMs)))
         {
-            fail(Failure::unanswered);
+            failUnanswered(defaultCommandTimeoutMs);
             return false;
         }
         if (shared->answer != Answer::ok)
@@ -318,7 +327,7 @@ bool SlotConnection::writeState(const void* data, std::size_t size)
         platform::wakeWaiters(shared->commandRequest);
         if (!awaitAnswer(shared->commandAnswer, request, Clock::now() + std::chrono::milliseconds(loadTimeoutMs)))
         {
-            fail(Failure::unanswered);
+            failUnanswered(loadTimeoutMs);
             return false;
         }
         if (shared->answer != Answer::ok)

@@ -124,6 +124,8 @@ public:
 private:
     SlotConnection() = default;
     void fail(Failure kind) noexcept;
+    /** A command missed its deadline: the helper goes. */
+    void failUnanswered(int timeoutMs) noexcept;
     void onHelperExit();
     bool awaitAnswer(std::atomic<std::uint32_t>& answer, std::uint32_t expected,
                      std::chrono::steady_clock::time_point deadline) noexcept;
@@ -144,6 +146,7 @@ private:
     std::atomic<bool> closing { false };
     std::atomic<int> hangLimitMs { defaultHangLimitMs };
     std::atomic<std::uint64_t> late { 0 };
+    std::atomic<int> unansweredAfterMs { 0 }; // the deadline a command missed
 
     // Audio thread only: a block the helper has not answered yet, and the note-offs it carried.
     bool awaitingLateAnswer = false;

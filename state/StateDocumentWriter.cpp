@@ -3,6 +3,7 @@
 #include "container/PluginContainerAudioProcessor.h"
 #include "crashwatch/AudioProcessorState.h"
 #include "hosting/GenericAudioPluginLoader.h"
+#include "isolation/IsolatedPluginInstance.h"
 #include "state/MemoryBlockBase64.h"
 #include "state/ParameterValueText.h"
 #include "state/XmlDocumentText.h"
@@ -29,6 +30,24 @@ const AudioProcessorState& PluginContainerAudioProcessor::captureRecoveryState(i
 {
     auto& loader = pluginLoaders[(size_t) slot];
     auto& kept = recoveryStates[(size_t) slot];
+
+    // A plugin in a helper process may die or hang while it is asked: its old snapshot stays the
+    // slot's until the new one is complete, and a failed capture is never kept.
+    if (auto* isolated = isolatedInstances[(size_t) slot])
+    {
+        auto fresh = std::make_shared<AudioProcessorState>();
+        fresh->capture(*isolated);
+        if (isolated->getConnection().failed())
+        {
+            pluginCrashed[(size_t) slot] = true;
+            if (kept == nullptr)
+                kept = identityOf(slot);
+            return *kept;
+        }
+        fresh->setSource(loader->getPluginFile().getFullPathName(), loader->getPluginName());
+        kept = std::move(fresh);
+        return *kept;
+    }
 
     // The old snapshot goes first: a plugin's state may be large, and two at once double the peak.
     kept.reset();
