@@ -16,6 +16,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <functional>
+#include <string>
 #include <vector>
 
 #if !JUCE_WINDOWS
@@ -82,7 +83,21 @@ bool processExists(int pid)
 class IsolatedSlots : public ::testing::Test
 {
 protected:
-    static void SetUpTestSuite() { useHelper(PENDULUM_SLOT_HOST_PATH); }
+    static void SetUpTestSuite()
+    {
+        useHelper(PENDULUM_SLOT_HOST_PATH);
+#if !JUCE_WINDOWS
+        // Under a sanitizer the helper inherits its options: it must die of its fault as a plain
+        // build does (a segmentation fault by its signal), not report it and exit.
+        for (const char* name : { "ASAN_OPTIONS", "TSAN_OPTIONS" })
+        {
+            std::string options = std::getenv(name) != nullptr ? std::getenv(name) : "";
+            if (options.find("handle_segv=0") == std::string::npos)
+                options += std::string(options.empty() ? "" : ":") + "handle_segv=0:handle_sigbus=0:handle_sigfpe=0";
+            setenv(name, options.c_str(), 1);
+        }
+#endif
+    }
 
     void SetUp() override
     {
