@@ -3,6 +3,9 @@
 // and reported side by side:
 //  - the cost per block of PlainSynth played through PluginPendulum against the same PlainSynth file
 //    played by the raw host directly, at 16, 64 and 512 samples per block;
+//  - slots in helper processes against in-process slots (the same PlainSynth, both through
+//    PluginPendulum) at 16, 64, 256 and 512 samples per block, interleaved: the time per block
+//    (the round trip to the helper is the difference) and the CPU time of both processes together;
 //  - a crash of the instrument in charge, in real time (CrashPlainSynth in slot 0, PlainSynth in
 //    slot 1, a note struck at every block): the time from the crash note until sound comes back, and
 //    the silent blocks from the moment the host sees the switch.
@@ -14,6 +17,13 @@
 #include "Timeline.h"
 
 #include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <dirent.h>
+#include <fstream>
+#include <sstream>
+#include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -124,6 +134,119 @@ bool measureSwitch(const std::string& pluginPath, double crashAt, SwitchTrial& t
     return true;
 }
 
+/** CPU time of this process so far, in seconds. */
+double ownCpuSeconds()
+{
+    timespec now {};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return (double) now.tv_sec + now.tv_nsec * 1e-9;
+}
+
+/** The helper processes this process started (by their parent and name). */
+std::vector<int> helperProcesses()
+{
+    std::vector<int> found;
+    if (auto* folder = opendir("/proc"))
+    {
+        while (auto* entry = readdir(folder))
+        {
+            const int pid = std::atoi(entry->d_name);
+            if (pid <= 0)
+                continue;
+            std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+            std::string line;
+            std::getline(stat, line);
+            const auto close = line.rfind(')');
+            if (close == std::string::npos || line.find("(pendulum-slot-h") == std::string::npos)
+                continue;
+            std::istringstream rest(line.substr(close + 2));
+            char state = 0;
+            int parent = 0;
+            rest >> state >> parent;
+            if (parent == (int) getpid())
+                found.push_back(pid);
+        }
+        closedir(folder);
+    }
+    return found;
+}
+
+/** CPU time of every thread of the processes so far, in seconds (the scheduler's own count). */
+double cpuSecondsOf(const std::vector<int>& pids)
+{
+    double total = 0.0;
+    for (const auto pid : pids)
+    {
+        const auto tasks = "/proc/" + std::to_string(pid) + "/task";
+        if (auto* folder = opendir(tasks.c_str()))
+        {
+            while (auto* entry = readdir(folder))
+            {
+                if (entry->d_name[0] == '.')
+                    continue;
+                std::ifstream schedstat(tasks + "/" + entry->d_name + "/schedstat");
+                double nanoseconds = 0.0;
+                if (schedstat >> nanoseconds)
+                    total += nanoseconds * 1e-9;
+            }
+            closedir(folder);
+        }
+    }
+    return total;
+}
+
+struct IsolationFigures
+{
+    double wallPerBlock[2] {}; // [in-process, isolated], seconds
+    double cpuPerBlock[2] {};
+};
+
+/** Plays both containers in turns of 200 blocks for about a second each; wall and CPU per block. */
+IsolationFigures measureIsolation(rawhost::RawVstHost& inProcess, rawhost::RawVstHost& isolated, int blockSize)
+{
+    rawhost::RawVstHost* hosts[2] = { &inProcess, &isolated };
+    for (auto* host : hosts)
+    {
+        host->suspend();
+        host->setBlockSize(blockSize);
+        host->resume();
+        std::vector<rawhost::MidiMessage> chord;
+        for (int note : { 48, 55, 60, 64, 67, 72 })
+            chord.push_back(rawhost::noteOn(note, 100, 0));
+        host->sendMidi(chord);
+        host->processReplacing(0, 2, blockSize);
+    }
+
+    const auto helpers = helperProcesses();
+    IsolationFigures figures;
+    long long blocks[2] {};
+    double wall[2] {}, cpu[2] {};
+    const int rounds = std::max(4, (int) (kSampleRate / blockSize / 40));
+    for (int round = 0; round < rounds; ++round)
+    {
+        for (int side = 0; side < 2; ++side)
+        {
+            const auto cpuBefore = ownCpuSeconds() + cpuSecondsOf(helpers);
+            const auto wallBefore = std::chrono::steady_clock::now();
+            for (int i = 0; i < 200; ++i)
+            {
+                hosts[side]->processReplacing();
+                benchmark::DoNotOptimize(hosts[side]->buffers().output(0));
+            }
+            wall[side] += std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
+            cpu[side] += ownCpuSeconds() + cpuSecondsOf(helpers) - cpuBefore;
+            blocks[side] += 200;
+            hosts[side]->clearCalls();
+        }
+    }
+    for (int side = 0; side < 2; ++side)
+    {
+        figures.wallPerBlock[side] = wall[side] / (double) blocks[side];
+        figures.cpuPerBlock[side] = cpu[side] / (double) blocks[side];
+    }
+    return figures;
+}
+
 void printRatio(const char* what, double numerator, double denominator, const char* goal)
 {
     if (numerator > 0.0 && denominator > 0.0)
@@ -199,6 +322,24 @@ int main(int argc, char** argv)
     reporter.SetErrorStream(&std::cerr);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     direct.close();
+
+    // The same container setting with its slots in helper processes, against the in-process one.
+    ContainerSettings isolatedSettings;
+    isolatedSettings.separateProcesses = true;
+    const auto isolatedDocument = stateDocument(isolatedSettings, { fixture("PlainSynth"), std::nullopt },
+                                                { fixture("PlainSynth"), std::nullopt });
+    rawhost::RawVstHost isolated;
+    std::vector<std::pair<int, IsolationFigures>> isolation;
+    if (openWithDocument(isolated, pluginPath, isolatedDocument, plan, error) && !helperProcesses().empty())
+    {
+        for (int blockSize : { 16, 64, 256, 512 })
+            isolation.emplace_back(blockSize, measureIsolation(container, isolated, blockSize));
+        isolated.close();
+    }
+    else
+    {
+        std::fprintf(stderr, "no helper process: the isolated figures are left out\n");
+    }
     container.close();
 
     std::vector<SwitchTrial> results;
@@ -220,6 +361,17 @@ int main(int argc, char** argv)
         const auto label = "through PluginPendulum / direct, " + name + "-sample blocks";
         printRatio(label.c_str(), reporter.time("throughPendulum/" + name), reporter.time("direct/" + name),
                    blockSize < 64 ? "goal: at most 1.05x" : "goal: at most 1.02x");
+    }
+
+    for (const auto& [blockSize, figures] : isolation)
+    {
+        const double periodUs = blockSize * 1e6 / kSampleRate;
+        const double extraUs = (figures.wallPerBlock[1] - figures.wallPerBlock[0]) * 1e6;
+        std::printf("%-52s %7.1f us = %5.2f %% of the %.0f us period   (goal at 64: at most 2 %%)\n",
+                    ("helper round trip per block, " + std::to_string(blockSize) + "-sample blocks").c_str(), extraUs,
+                    100.0 * extraUs / periodUs, periodUs);
+        printRatio(("CPU of both processes, isolated / in-process, " + std::to_string(blockSize)).c_str(),
+                   figures.cpuPerBlock[1], figures.cpuPerBlock[0], "goal at 256: at most 1.2x");
     }
 
     if (!results.empty())

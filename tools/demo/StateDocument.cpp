@@ -49,7 +49,8 @@ std::string stateDocument(const ContainerSettings& settings, const SlotContent& 
            " optionB1=\"" + flag(settings.autoCrashRecovery) + "\""
            " optionB2=\"" + flag(settings.autoSwitch) + "\""
            " optionB3=\"" + flag(settings.reloadCrashedPluginData) + "\""
-           " instanceName=\"" + escaped(settings.instanceName) + "\"/>"
+           " instanceName=\"" + escaped(settings.instanceName) + "\""
+           + (settings.separateProcesses ? " separateProcesses=\"1\"" : "") + "/>"
            + slotElement(0, slot0) + slotElement(1, slot1) + "</pluginData>";
 }
 

@@ -23,6 +23,7 @@ struct ContainerSettings
     bool autoSwitch = true;
     bool reloadCrashedPluginData = true;
     std::string instanceName = "demo";
+    bool separateProcesses = false; // "Run plugins in separate processes"
 };
 
 std::string stateDocument(const ContainerSettings& settings, const SlotContent& slot0, const SlotContent& slot1);
