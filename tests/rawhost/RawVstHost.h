@@ -71,6 +71,8 @@ public:
     void setSampleRate(double sampleRate);
     void setBlockSize(int blockSize);
     void resume();
+    /** Renders offline from now on (a bounce): the process level the plugin asks for says so. */
+    void setOffline(bool offline) noexcept { offline_ = offline; }
     void suspend();
     bool isResumed() const noexcept { return resumed_; }
 
@@ -142,6 +144,7 @@ private:
     std::atomic<double> sampleRate_{44100.0};
     std::atomic<int> blockSize_{512};
     std::atomic<bool> processing_{false};
+    std::atomic<bool> offline_{false};
 
     HostCallLog calls_;
     Vst2::VstTimeInfo timeInfo_{};

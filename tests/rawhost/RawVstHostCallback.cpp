@@ -64,6 +64,8 @@ Vst2::VstIntPtr RawVstHost::answer(Vst2::VstInt32 opcode, Vst2::VstInt32 index, 
     case Vst2::audioMasterGetVendorVersion:
         return kVendorVersion;
     case Vst2::audioMasterGetCurrentProcessLevel:
+        if (offline_)
+            return Vst2::kVstProcessLevelOffline;
         return processing_ ? Vst2::kVstProcessLevelRealtime : Vst2::kVstProcessLevelUser;
     case Vst2::audioMasterGetAutomationState:
         return Vst2::kVstAutomationOff;

@@ -1,0 +1,130 @@
+// The built plugin with its slots in helper processes, as a DAW meets it: a hosted synth that
+// segfaults, aborts, exits, throws or hangs ends its helper, and the host process plays on from the
+// other slot in the block of the failure.
+#include "CrashProbe.h"
+#include "FaultySynthFaults.h"
+#include "FixturePaths.h"
+#include "PluginHost.h"
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#if !defined(_WIN32)
+ #include <dirent.h>
+ #include <fstream>
+ #include <unistd.h>
+#endif
+
+namespace
+{
+using namespace pendulum::rawhost;
+using pendulum::fixtures::fixturePath;
+namespace faulty = pendulum::fixtures::faulty;
+
+constexpr int blockSize = 256;
+
+std::vector<unsigned char> bytesOf(const std::string& text)
+{
+    return { text.begin(), text.end() };
+}
+
+/** A project with the faulty synth in slot 0, PlainSynth in slot 1, both in helper processes. */
+std::string isolatedDocument(const std::string& slot0)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<pluginData>"
+           "<main_plugin activePlugin=\"0\" optionB0=\"0\" optionB1=\"1\" optionB2=\"1\" optionB3=\"1\" "
+           "instanceName=\"isolated\" separateProcesses=\"1\"/>"
+           "<plugin index=\"0\" filePath=\"" + fixturePath(slot0) + "\"/>"
+           "<plugin index=\"1\" filePath=\"" + fixturePath("PlainSynth") + "\"/></pluginData>";
+}
+
+/** The helper processes of this process. */
+int helperCount()
+{
+#if defined(_WIN32)
+    return 0;
+#else
+    int count = 0;
+    if (auto* folder = opendir("/proc"))
+    {
+        while (auto* entry = readdir(folder))
+        {
+            const int pid = std::atoi(entry->d_name);
+            if (pid <= 0)
+                continue;
+            std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+            std::string line;
+            std::getline(stat, line);
+            const auto close = line.rfind(')');
+            if (close == std::string::npos || line.find("(pendulum-slot-h") == std::string::npos)
+                continue;
+            // "<pid> (<name>) <state> <parent> ...": a helper that ended and was not reaped is a zombie.
+            if (line[close + 2] != 'Z' && std::atoi(line.c_str() + close + 4) == (int) getpid())
+                ++count;
+        }
+        closedir(folder);
+    }
+    return count;
+#endif
+}
+
+float peakOf(RawVstHost& host)
+{
+    float peak = 0.0f;
+    for (float sample : host.output(0))
+        peak = std::max(peak, std::abs(sample));
+    return peak;
+}
+
+class PluginIsolation : public ::testing::TestWithParam<faulty::Fault>
+{
+};
+
+TEST_P(PluginIsolation, TheHostLivesAndTheStandbyPlaysTheBlockOfTheFailure)
+{
+#if defined(_WIN32)
+    GTEST_SKIP() << "helper processes are not started on Windows yet";
+#endif
+    auto host = loadContainer();
+    ASSERT_TRUE(host->isLoaded());
+    // A bounce: every block waits for its helper, so the machine's load cannot make one late.
+    host->setOffline(true);
+    host->setSampleRate(48000.0);
+    host->setBlockSize(blockSize);
+    host->setChunk(ChunkKind::Bank, bytesOf(isolatedDocument(faulty::fileNames[GetParam()])));
+    host->resume();
+    ASSERT_TRUE(runHostEventLoopUntil([&] { return host->parameterName(0) != ""; })) << "the slots were not restored";
+    runHostEventLoop(300);
+    EXPECT_EQ(helperCount(), 2);
+
+    host->sendMidi({ noteOn(69, 100, 0) });
+    host->processReplacing(0, 2, blockSize);
+    ASSERT_GT(peakOf(*host), 0.01f);
+
+    // The fault strikes in this block; the other slot plays it, with the held note.
+    host->sendMidi({ noteOn(pendulum::fixtures::crash_probe::kCrashNote, 100, 0) });
+    host->processReplacing(0, 2, blockSize);
+    EXPECT_GT(peakOf(*host), 0.01f) << "silent in the block of the failure";
+    for (int block = 0; block < 8; ++block)
+    {
+        host->processReplacing(0, 2, blockSize);
+        EXPECT_GT(peakOf(*host), 0.01f) << "block " << block;
+    }
+
+    // The failed helper is replaced by a new one with the plugin reloaded, in the background.
+    EXPECT_TRUE(runHostEventLoopUntil([&] { return helperCount() == 2; }));
+    const auto chunk = host->getChunk(ChunkKind::Bank);
+    const std::string document(chunk.begin(), chunk.end());
+    EXPECT_NE(document.find(faulty::fileNames[GetParam()]), std::string::npos);
+    EXPECT_NE(document.find("separateProcesses=\"1\""), std::string::npos);
+
+    host.reset();
+    EXPECT_TRUE(runHostEventLoopUntil([&] { return helperCount() == 0; })) << "a helper outlived its host";
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryFault, PluginIsolation,
+                         ::testing::Values(faulty::segfault, faulty::abortCall, faulty::exitCall, faulty::throwOut,
+                                           faulty::hangProcess),
+                         [](const auto& info) { return std::string(faulty::fileNames[info.param]); });
+} // namespace
