@@ -133,7 +133,8 @@ void IsolatedPluginInstance::reset()
 
 void IsolatedPluginInstance::processBlock(juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi)
 {
-    connection->process(buffer, midi, getPlayHead(), channels, preparedRate, offlineMode);
+    connection->process(buffer, midi, getPlayHead(), channels, preparedRate.load(std::memory_order_relaxed),
+                        offlineMode.load(std::memory_order_relaxed));
     midi.clear();
 }
 

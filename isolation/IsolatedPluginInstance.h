@@ -4,6 +4,7 @@
 
 #include "isolation/SlotConnection.h"
 
+#include <atomic>
 #include <memory>
 
 namespace pendulum::isolation
@@ -32,7 +33,7 @@ public:
     SlotConnection::Reply dispatch(int opcode, int index, std::int64_t value, float opt);
 
     /** The container's mode: offline blocks wait for the helper however long it takes (up to the hang limit). */
-    void setOffline(bool offline) noexcept { offlineMode = offline; }
+    void setOffline(bool offline) noexcept { offlineMode.store(offline, std::memory_order_relaxed); }
 
     // juce::AudioPluginInstance
     void fillInPluginDescription(juce::PluginDescription& description) const override;
@@ -67,7 +68,7 @@ private:
     juce::String displayName;
     int numPrograms = 0;
     int channels = 0;
-    double preparedRate = 44100.0;
-    bool offlineMode = false; // audio thread
+    std::atomic<double> preparedRate { 44100.0 };
+    std::atomic<bool> offlineMode { false };
 };
 } // namespace pendulum::isolation
