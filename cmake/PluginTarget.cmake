@@ -44,6 +44,7 @@ target_sources(PluginPendulum PRIVATE
     container/VstIdentity.cpp
     container/HostCallGuard.cpp
     container/PluginContainerLoading.cpp
+    container/ContainerIsolation.cpp
     container/MidiStateTracker.cpp
     container/SystemLoadDialogs.cpp
     container/DeferredSlotWork.cpp

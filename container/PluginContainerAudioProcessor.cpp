@@ -368,32 +368,6 @@ void PluginContainerAudioProcessor::playSlot(size_t slot, juce::AudioBuffer<floa
     pendulum::container::sanitizeChannels(buffer, getTotalNumOutputChannels());
 }
 
-void PluginContainerAudioProcessor::failOverInBlock(size_t failed, juce::AudioBuffer<float>& buffer) noexcept
-{
-    pluginCrashed[failed].store(true);
-
-    const auto other = 1 - failed;
-    const bool canPlay = pluginLoaders[other] != nullptr && !pluginCrashed[other].load()
-                      && (isolatedInstances[other] == nullptr || !isolatedInstances[other]->getConnection().failed());
-
-    if (!options[optionAutoSwitch].load() || !canPlay)
-        return;
-
-    // The other slot takes over in this block, from the notes and controllers the stream holds at
-    // its end (this block's events are in the tracker already).
-    activePluginIndex.store((int) other, std::memory_order_release);
-    catchUpPending[other].store(false, std::memory_order_relaxed);
-    catchUpMidi.clear();
-    midiState.writeCatchUp(catchUpMidi, 0);
-
-    for (int channel = 0; channel < buffer.getNumChannels(); ++channel)
-        buffer.clear(channel, 0, buffer.getNumSamples());
-    playSlot(other, buffer, catchUpMidi);
-
-    if (auto* isolated = isolatedInstances[other]; isolated != nullptr && isolated->getConnection().failed())
-        pluginCrashed[other].store(true);
-}
-
 bool PluginContainerAudioProcessor::isBusesLayoutSupported(const BusesLayout& layouts) const
 {
     return layouts.getMainInputChannels() == 0 && layouts.inputBuses.isEmpty()

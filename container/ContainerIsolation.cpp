@@ -1,0 +1,109 @@
+// Slots whose plugin runs in a helper process: the option, the choice of loader, the switch inside
+// the block in which a helper fails (audio thread) and what the message thread does afterwards.
+#include "console/ConsoleGlobals.h"
+#include "container/PluginContainerAudioProcessor.h"
+#include "hosting/VSTP2PluginLoader.h"
+#include "isolation/IsolatedPluginInstance.h"
+#include "isolation/IsolatedPluginLoader.h"
+
+void PluginContainerAudioProcessor::failOverInBlock(size_t failed, juce::AudioBuffer<float>& buffer) noexcept
+{
+    pluginCrashed[failed].store(true);
+
+    const auto other = 1 - failed;
+    const bool canPlay = pluginLoaders[other] != nullptr && !pluginCrashed[other].load()
+                      && (isolatedInstances[other] == nullptr || !isolatedInstances[other]->getConnection().failed());
+
+    if (!options[optionAutoSwitch].load() || !canPlay)
+        return;
+
+    // The other slot takes over in this block, from the notes and controllers the stream holds at
+    // its end (this block's events are in the tracker already).
+    activePluginIndex.store((int) other, std::memory_order_release);
+    catchUpPending[other].store(false, std::memory_order_relaxed);
+    catchUpMidi.clear();
+    midiState.writeCatchUp(catchUpMidi, 0);
+
+    for (int channel = 0; channel < buffer.getNumChannels(); ++channel)
+        buffer.clear(channel, 0, buffer.getNumSamples());
+    playSlot(other, buffer, catchUpMidi);
+
+    if (auto* isolated = isolatedInstances[other]; isolated != nullptr && isolated->getConnection().failed())
+        pluginCrashed[other].store(true);
+}
+
+std::unique_ptr<GenericAudioPluginLoader> PluginContainerAudioProcessor::makeLoader(int) const
+{
+    if (separateProcesses.load())
+        return std::make_unique<pendulum::isolation::IsolatedPluginLoader>();
+
+    auto loader = std::make_unique<VSTP2PluginLoader>();
+    loader->setScanWorkerPath("ScanWorker64.exe");
+    return loader;
+}
+
+void PluginContainerAudioProcessor::setRunInSeparateProcesses(bool on)
+{
+    if (separateProcesses.exchange(on) == on)
+        return;
+    logLine(on ? ":plugins loaded from now on run in separate processes"
+               : ":plugins loaded from now on run in this process");
+    refreshEditorPanel();
+}
+
+bool PluginContainerAudioProcessor::isSlotIsolated(int slot) const
+{
+    const juce::ScopedLock lock(slotLock);
+    return isolatedInstances[(size_t) slot] != nullptr;
+}
+
+juce::String PluginContainerAudioProcessor::getFailureCause(int slot) const
+{
+    return failureCauses[(size_t) slot];
+}
+
+void PluginContainerAudioProcessor::isolatedSlotFailed(int slot, const pendulum::isolation::IsolatedPluginInstance* instance)
+{
+    // Only the plugin the slot still holds: an unloaded or replaced one's end is old news.
+    if (instance == nullptr || isolatedInstances[(size_t) slot] != instance)
+        return;
+
+    const auto cause = instance->getConnection().failureCause();
+    failureCauses[(size_t) slot] = cause;
+
+    pluginCrashed[(size_t) slot] = true;
+
+    consolePrint("Warning: plugin at index " + juce::String(slot) + " in instance with name " + getInstanceName()
+                 + " seems to have crashed");
+    consolePrint("Plugin at index " + juce::String(slot) + " in instance with name " + getInstanceName()
+                 + ": its process ended: " + cause);
+
+    // No block ran since (the host stopped processing, or the slot was not the active one): the
+    // switch happens here.
+    const int other = 1 - slot;
+    if (slot == activePluginIndex.load() && getOption(optionAutoSwitch) && getPluginInstance(other) != nullptr
+        && !pluginCrashed[(size_t) other].load())
+        setActivePlugin(other);
+
+    const bool playingOther = activePluginIndex.load() != slot && getPluginInstance(other) != nullptr;
+    const auto crashText = "slot " + slotNumber(slot) + " crashed (" + cause + ")"
+                         + (playingOther ? "; playing slot " + slotNumber(other) : juce::String());
+    recordEvent(crashText);
+    refreshEditorPanel();
+
+    // Brought back at once, unless a load or restore is in the middle of a change (the watchdog
+    // comes back to it then).
+    if (!getOption(optionAutoCrashRecovery) || isBusy())
+        return;
+
+    const juce::WeakReference<PluginContainerAudioProcessor> self(this);
+    recoverPlugin(slot, false);
+    if (self == nullptr)
+        return;
+
+    // One line for the whole story: what happened, who plays, and how the slot came back.
+    const auto recovered = getLastEvent().text;
+    const auto prefix = "slot " + slotNumber(slot) + " ";
+    if (recovered.startsWith(prefix))
+        recordEvent(crashText + "; " + recovered.substring(prefix.length()));
+}
