@@ -62,15 +62,15 @@ juce::String PluginContainerAudioProcessor::getFailureCause(int slot) const
     return failureCauses[(size_t) slot];
 }
 
-void PluginContainerAudioProcessor::isolatedSlotFailed(int slot, const pendulum::isolation::IsolatedPluginInstance* instance)
+bool PluginContainerAudioProcessor::reportIsolatedFailure(int slot)
 {
-    // Only the plugin the slot still holds: an unloaded or replaced one's end is old news.
-    if (instance == nullptr || isolatedInstances[(size_t) slot] != instance)
-        return;
+    auto* instance = isolatedInstances[(size_t) slot];
+    if (instance == nullptr || !instance->getConnection().failed() || failureReported[(size_t) slot] == instance)
+        return false;
+    failureReported[(size_t) slot] = instance;
 
     const auto cause = instance->getConnection().failureCause();
     failureCauses[(size_t) slot] = cause;
-
     pluginCrashed[(size_t) slot] = true;
 
     consolePrint("Warning: plugin at index " + juce::String(slot) + " in instance with name " + getInstanceName()
@@ -86,16 +86,25 @@ void PluginContainerAudioProcessor::isolatedSlotFailed(int slot, const pendulum:
         setActivePlugin(other);
 
     const bool playingOther = activePluginIndex.load() != slot && getPluginInstance(other) != nullptr;
-    const auto crashText = "slot " + slotNumber(slot) + " crashed (" + cause + ")"
-                         + (playingOther ? "; playing slot " + slotNumber(other) : juce::String());
-    recordEvent(crashText);
+    recordEvent("slot " + slotNumber(slot) + " crashed (" + cause + ")"
+                + (playingOther ? "; playing slot " + slotNumber(other) : juce::String()));
     refreshEditorPanel();
+    return true;
+}
+
+void PluginContainerAudioProcessor::isolatedSlotFailed(int slot, const pendulum::isolation::IsolatedPluginInstance* instance)
+{
+    // Only the plugin the slot still holds: an unloaded or replaced one's end is old news (and a
+    // watchdog tick that came first has reported it already).
+    if (instance == nullptr || isolatedInstances[(size_t) slot] != instance || !reportIsolatedFailure(slot))
+        return;
 
     // Brought back at once, unless a load or restore is in the middle of a change (the watchdog
     // comes back to it then).
     if (!getOption(optionAutoCrashRecovery) || isBusy())
         return;
 
+    const auto crashText = getLastEvent().text;
     const juce::WeakReference<PluginContainerAudioProcessor> self(this);
     recoverPlugin(slot, false);
     if (self == nullptr)

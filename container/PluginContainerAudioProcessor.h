@@ -318,6 +318,11 @@ private:
         block with the stream's held notes and controllers, and stays active.
     */
     void failOverInBlock(size_t failed, juce::AudioBuffer<float>& buffer) noexcept;
+    /**
+        Tells console and panel, once per plugin, that the slot's helper process failed and why,
+        and switches if no block did; false if there was nothing new to tell. Message thread.
+    */
+    bool reportIsolatedFailure(int slot);
     /** A helper process of a slot failed (message thread, posted by its watcher). */
     void isolatedSlotFailed(int slot, const pendulum::isolation::IsolatedPluginInstance* instance);
     /** Makes the loader for a new load: in a helper process when the option says so. */
@@ -419,6 +424,8 @@ private:
     std::array<pendulum::isolation::IsolatedPluginInstance*, numSlots> isolatedInstances {};
     std::atomic<bool> separateProcesses { false };
     std::array<juce::String, numSlots> failureCauses; // message thread
+    // The failed plugin whose end was told (message thread; compared, never followed).
+    std::array<const void*, numSlots> failureReported {};
     std::array<std::atomic<bool>, numOptions> options { { false, false, true, true } };
     mutable juce::SpinLock instanceNameLock;
     juce::String instanceName { "default instance" };

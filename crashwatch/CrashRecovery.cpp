@@ -28,7 +28,13 @@ bool PluginContainerAudioProcessor::probePluginCrash(int slot)
     // A plugin in a helper process is asked through it; a helper that failed is a crash already.
     if (auto* isolated = isolatedInstances[(size_t) slot])
     {
-        if (pluginCrashed[(size_t) slot] || isolated->getConnection().failed())
+        if (isolated->getConnection().failed())
+        {
+            // The watchdog may come before the helper's own report: the cause is told either way.
+            reportIsolatedFailure(slot);
+            return true;
+        }
+        if (pluginCrashed[(size_t) slot])
             return true;
         if (isolated->dispatch(Vst2::effVendorSpecific, crashQueryIndex, crashQueryValue, crashQueryOption).result != 1)
             return false;
