@@ -51,6 +51,15 @@ void PluginContainerAudioProcessor::setRunInSeparateProcesses(bool on)
     refreshEditorPanel();
 }
 
+void PluginContainerAudioProcessor::setHangLimitMs(int milliseconds)
+{
+    hangLimitMs = juce::jlimit(10, 60000, milliseconds);
+    const juce::ScopedLock lock(slotLock);
+    for (auto* isolated : isolatedInstances)
+        if (isolated != nullptr)
+            isolated->getConnection().setHangLimitMs(hangLimitMs.load());
+}
+
 bool PluginContainerAudioProcessor::isSlotIsolated(int slot) const
 {
     const juce::ScopedLock lock(slotLock);
@@ -65,7 +74,7 @@ juce::String PluginContainerAudioProcessor::getFailureCause(int slot) const
 bool PluginContainerAudioProcessor::reportIsolatedFailure(int slot)
 {
     auto* instance = isolatedInstances[(size_t) slot];
-    if (instance == nullptr || !instance->getConnection().failed() || failureReported[(size_t) slot] == instance)
+    if (instance == nullptr || !instance->getConnection().hasEnded() || failureReported[(size_t) slot] == instance)
         return false;
     failureReported[(size_t) slot] = instance;
 
@@ -104,15 +113,5 @@ void PluginContainerAudioProcessor::isolatedSlotFailed(int slot, const pendulum:
     if (!getOption(optionAutoCrashRecovery) || isBusy())
         return;
 
-    const auto crashText = getLastEvent().text;
-    const juce::WeakReference<PluginContainerAudioProcessor> self(this);
     recoverPlugin(slot, false);
-    if (self == nullptr)
-        return;
-
-    // One line for the whole story: what happened, who plays, and how the slot came back.
-    const auto recovered = getLastEvent().text;
-    const auto prefix = "slot " + slotNumber(slot) + " ";
-    if (recovered.startsWith(prefix))
-        recordEvent(crashText + "; " + recovered.substring(prefix.length()));
 }

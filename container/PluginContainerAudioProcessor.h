@@ -141,6 +141,12 @@ public:
     */
     void setRunInSeparateProcesses(bool on);
     bool getRunInSeparateProcesses() const noexcept { return separateProcesses.load(); }
+    /**
+        How long a helper process may leave blocks unanswered before it is declared hung and ended
+        (250 ms by default, about the dropout threshold of hosts). For every slot, now and later.
+    */
+    void setHangLimitMs(int milliseconds);
+    int getHangLimitMs() const noexcept { return hangLimitMs.load(); }
     /** True when the slot's plugin runs in a helper process. */
     bool isSlotIsolated(int slot) const;
     /**
@@ -423,6 +429,7 @@ private:
     // The slot's plugin when it runs in a helper process (null otherwise); changes with the loader.
     std::array<pendulum::isolation::IsolatedPluginInstance*, numSlots> isolatedInstances {};
     std::atomic<bool> separateProcesses { false };
+    std::atomic<int> hangLimitMs { 250 };
     std::array<juce::String, numSlots> failureCauses; // message thread
     // The failed plugin whose end was told (message thread; compared, never followed).
     std::array<const void*, numSlots> failureReported {};

@@ -471,6 +471,8 @@ void PluginContainerAudioProcessor::commitLoadedPlugin(int slot, std::unique_ptr
 
     // A helper process that fails is reported here, on the message thread.
     if (auto* isolated = isolatedInstances[(size_t) slot])
+        isolated->getConnection().setHangLimitMs(hangLimitMs.load());
+    if (auto* isolated = isolatedInstances[(size_t) slot])
         isolated->getConnection().setFailureHandler([self = weakThis, slot, isolated] {
             juce::MessageManager::callAsync([self, slot, isolated] {
                 if (auto* container = self.get())

@@ -30,7 +30,10 @@ bool PluginContainerAudioProcessor::probePluginCrash(int slot)
     {
         if (isolated->getConnection().failed())
         {
-            // The watchdog may come before the helper's own report: the cause is told either way.
+            // Its end is told (and the slot recovered) once it shows, with its cause; the
+            // watchdog may come before the helper's own report, and tells it then.
+            if (!isolated->getConnection().hasEnded())
+                return false;
             reportIsolatedFailure(slot);
             return true;
         }
@@ -173,7 +176,14 @@ void PluginContainerAudioProcessor::recoverPlugin(int slot, bool mayAskUser)
     else
     {
         const auto seconds = (juce::Time::getMillisecondCounterHiRes() - startedMs) / 1000.0;
-        recordEvent("slot " + slotNumber(slot) + " reloaded in " + juce::String(seconds, 1) + " s");
+        const auto reloaded = "reloaded in " + juce::String(seconds, 1) + " s";
+        // An automatic recovery finishes the story of the crash it follows on one line: what
+        // happened, who plays, and how the slot came back.
+        const auto previous = getLastEvent().text;
+        if (!mayAskUser && previous.startsWith("slot " + slotNumber(slot) + " crashed"))
+            recordEvent(previous + "; " + reloaded);
+        else
+            recordEvent("slot " + slotNumber(slot) + " " + reloaded);
 
         if (editorWasOpen)
             openEditor(slot);

@@ -81,7 +81,7 @@ std::unique_ptr<SlotConnection> SlotConnection::start(const juce::String& helper
     connection->child = platform::ChildProcess::start(
         helperPath.toStdString(),
         { connection->region->token(), std::to_string(platform::currentProcessId()), pluginFile.toStdString() },
-        *connection->region, [raw] { raw->onHelperExit(); }, &reason);
+        *connection->region, [raw](const std::string& how) { raw->onHelperExit(how); }, &reason);
 
     if (connection->child == nullptr)
     {
@@ -148,14 +148,17 @@ void SlotConnection::failUnanswered(int timeoutMs) noexcept
     fail(Failure::unanswered);
 }
 
-void SlotConnection::onHelperExit()
+void SlotConnection::onHelperExit(const std::string& how)
 {
     if (closing.load())
         return;
 
     {
         const std::lock_guard<std::mutex> lock(causeLock);
-        switch (failure.load())
+        // A helper that was given up on but had ended by itself before it was killed (its end
+        // only took long to show) is described by how it ended.
+        const bool endedByItself = how.rfind("killed", 0) != 0;
+        switch (endedByItself ? Failure::died : failure.load())
         {
         case Failure::hung:
             cause = "no answer for " + juce::String(hangLimitMs.load()) + " ms";
@@ -165,12 +168,13 @@ void SlotConnection::onHelperExit()
             break;
         case Failure::none:
         case Failure::died:
-            cause = describeExit(child != nullptr ? child->exitDescription() : std::string("ended"));
+            cause = describeExit(how);
             break;
         }
     }
     auto expected = Failure::none;
     failure.compare_exchange_strong(expected, Failure::died, std::memory_order_acq_rel);
+    endSeen.store(true, std::memory_order_release);
     platform::wakeWaiters(shared->blockAnswer);
     platform::wakeWaiters(shared->commandAnswer);
 

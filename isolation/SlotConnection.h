@@ -97,6 +97,8 @@ public:
     Failure failureKind() const noexcept { return failure.load(std::memory_order_acquire); }
     /** Why it failed, in words ("segmentation fault (signal 11)", "no answer for 250 ms"). */
     juce::String failureCause() const;
+    /** True once the failed helper's end has been seen and its cause is known. */
+    bool hasEnded() const noexcept { return endSeen.load(std::memory_order_acquire); }
     /** Blocks that played silence because the helper was late with them. */
     std::uint64_t lateBlocks() const noexcept { return late.load(std::memory_order_relaxed); }
 
@@ -126,7 +128,8 @@ private:
     void fail(Failure kind) noexcept;
     /** A command missed its deadline: the helper goes. */
     void failUnanswered(int timeoutMs) noexcept;
-    void onHelperExit();
+    /** The watcher's report of the helper's end (it may come before start() has returned). */
+    void onHelperExit(const std::string& how);
     bool awaitAnswer(std::atomic<std::uint32_t>& answer, std::uint32_t expected,
                      std::chrono::steady_clock::time_point deadline) noexcept;
     /** One round trip of at most maxBlockSamples; false when it was late or failed. */
@@ -143,6 +146,7 @@ private:
     std::mutex commandLock;
     std::atomic<Failure> failure { Failure::none };
     std::atomic<bool> failureReported { false };
+    std::atomic<bool> endSeen { false };
     std::atomic<bool> closing { false };
     std::atomic<int> hangLimitMs { defaultHangLimitMs };
     std::atomic<std::uint64_t> late { 0 };

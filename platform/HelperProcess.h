@@ -40,7 +40,8 @@ void wakeWaiters(std::atomic<std::uint32_t>& word) noexcept;
 
 /**
     A helper process of ours. It is killed and reaped when this object goes; it dies with the host.
-    A watcher notices its end at once and calls onExit on a thread of its own.
+    A watcher notices its end at once and calls onExit, with the words of exitDescription(), on a
+    thread of its own (possibly before start() has returned).
 */
 class ChildProcess
 {
@@ -58,7 +59,7 @@ public:
         Null, with the reason in *error, when it cannot be started.
     */
     static std::unique_ptr<ChildProcess> start(const std::string& executable, const std::vector<std::string>& arguments,
-                                               const SharedRegion& region, std::function<void()> onExit,
+                                               const SharedRegion& region, std::function<void(const std::string&)> onExit,
                                                std::string* error);
 };
 

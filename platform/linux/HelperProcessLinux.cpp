@@ -72,7 +72,7 @@ std::string describeStatus(int status)
 class SpawnedProcess final : public ChildProcess
 {
 public:
-    SpawnedProcess(pid_t child, int pidDescriptor, std::function<void()> exitCallback)
+    SpawnedProcess(pid_t child, int pidDescriptor, std::function<void(const std::string&)> exitCallback)
         : pid(child), pidfd(pidDescriptor), stopFd(eventfd(0, EFD_CLOEXEC)), onExit(std::move(exitCallback))
     {
         watcher = std::thread([this] { watch(); });
@@ -172,13 +172,13 @@ private:
         reaped = true;
         exited.store(true, std::memory_order_release);
         if (onExit)
-            onExit();
+            onExit(description);
     }
 
     pid_t pid;
     int pidfd;
     int stopFd;
-    std::function<void()> onExit;
+    std::function<void(const std::string&)> onExit;
     std::string description; // written before exited is set, read after
     std::atomic<bool> exited { false };
     bool reaped = false; // the watcher's, read after it has been joined
@@ -239,7 +239,7 @@ void wakeWaiters(std::atomic<std::uint32_t>& word) noexcept
 }
 
 std::unique_ptr<ChildProcess> ChildProcess::start(const std::string& executable, const std::vector<std::string>& arguments,
-                                                  const SharedRegion& region, std::function<void()> onExit,
+                                                  const SharedRegion& region, std::function<void(const std::string&)> onExit,
                                                   std::string* error)
 {
     const auto* memfd = dynamic_cast<const MemfdRegion*>(&region);

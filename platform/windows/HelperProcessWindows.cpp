@@ -25,7 +25,7 @@ void waitWhileEquals(std::atomic<std::uint32_t>& word, std::uint32_t expected, s
 void wakeWaiters(std::atomic<std::uint32_t>&) noexcept {}
 
 std::unique_ptr<ChildProcess> ChildProcess::start(const std::string&, const std::vector<std::string>&,
-                                                  const SharedRegion&, std::function<void()>, std::string* error)
+                                                  const SharedRegion&, std::function<void(const std::string&)>, std::string* error)
 {
     if (error != nullptr)
         *error = "helper processes are not available on this system yet";
