@@ -57,7 +57,7 @@ target_sources(PluginPendulum PRIVATE
     hosting/ModalWindowWithComboBoxOptionChooser.cpp
     hosting/LoaderGlobals.cpp
     hosting/MyHostAudioProcessorEditor.cpp
-    hosting/eee34ty0w9845rgymsiufdgomiugdfi.cpp
+    hosting/HostedEditorWindow.cpp
     hosting/VSTP2PluginLoader.cpp
     hosting/PluginCallTracker.cpp
     state/MemoryBlockBase64.cpp

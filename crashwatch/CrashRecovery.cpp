@@ -7,7 +7,7 @@
 #include "hosting/GenericAudioPluginLoader.h"
 #include "hosting/MyHostAudioProcessorEditor.h"
 #include "hosting/PluginCallTracker.h"
-#include "hosting/eee34ty0w9845rgymsiufdgomiugdfi.h"
+#include "hosting/HostedEditorWindow.h"
 
 namespace
 {

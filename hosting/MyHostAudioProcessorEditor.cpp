@@ -1,7 +1,7 @@
 #include "hosting/MyHostAudioProcessorEditor.h"
 
 #include "hosting/EffectHandle.h"
-#include "hosting/eee34ty0w9845rgymsiufdgomiugdfi.h"
+#include "hosting/HostedEditorWindow.h"
 
 MyHostAudioProcessorEditor::MyHostAudioProcessorEditor() = default;
 

@@ -2,7 +2,7 @@
 // closed by the user and by the container, with the editor fixtures recording what they are asked.
 #include "container/PluginContainerAudioProcessor.h"
 #include "hosting/MyHostAudioProcessorEditor.h"
-#include "hosting/eee34ty0w9845rgymsiufdgomiugdfi.h"
+#include "hosting/HostedEditorWindow.h"
 #include "support/ContainerTestAccess.h"
 #include "support/FixtureFiles.h"
 #include "support/NativeWindowProbe.h"

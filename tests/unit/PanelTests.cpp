@@ -5,7 +5,7 @@
 #include "console/KWDebugConsoleWindow.h"
 #include "container/PluginContainerAudioProcessor.h"
 #include "hosting/MyHostAudioProcessorEditor.h"
-#include "hosting/eee34ty0w9845rgymsiufdgomiugdfi.h"
+#include "hosting/HostedEditorWindow.h"
 #include "support/ConsoleProbe.h"
 #include "support/ContainerTestAccess.h"
 #include "support/CrashSupport.h"

@@ -1,4 +1,4 @@
-#include "hosting/eee34ty0w9845rgymsiufdgomiugdfi.h"
+#include "hosting/HostedEditorWindow.h"
 #include "hosting/PluginCallTracker.h"
 
 #include "hosting/EditorWindowOutput.h"
