@@ -79,7 +79,7 @@ if(WIN32)
 else()
     find_package(X11 REQUIRED)
     target_sources(PluginPendulum PRIVATE platform/linux/EditorWindowX11.cpp)
-    target_link_libraries(PluginPendulum PRIVATE X11::X11)
+    target_link_libraries(PluginPendulum PRIVATE X11::X11 X11::Xrandr)
 endif()
 
 target_link_libraries(PluginPendulum

@@ -4,6 +4,7 @@
 
 #include "container/MidiStateTracker.h"
 #include "container/SlotAccessGuard.h"
+#include "hosting/MyHostAudioProcessorEditor.h"
 
 #include <array>
 #include <atomic>
@@ -18,7 +19,6 @@ class DirectVst2Processor;
 struct DocumentElement;
 class GenericAudioPluginLoader;
 class LoadDialogs;
-class MyHostAudioProcessorEditor;
 
 /**
     The container: the audio processor that the host drives through the VST2 wrapper.
@@ -175,10 +175,14 @@ public:
     bool setActivePlugin(int slot);
 
     /**
-        Shows the slot's plugin's own editor in a native window of the container's (raises the
-        window if it is open already). Does nothing for an empty slot.
+        Shows the slot's plugin's own editor in a native window of the container's (restores and
+        raises the window if it is open already), titled "<instance name> - slot N - <plugin>" with
+        N counted from 1. A new window opens on the monitor of the container's editor, owned by the
+        host's window that shows it, cascaded by slot and container. Does nothing for an empty slot.
     */
     void openEditor(int slot);
+    /** This container's place in the cascade of editor windows (0 for the first living container). */
+    int getEditorCascadeIndex() const noexcept { return cascadeSeat.index(); }
 
     /** Replaces the dialogs through which loads ask the user (the system's dialogs by default). */
     void setLoadDialogs(std::shared_ptr<LoadDialogs> dialogs);
@@ -370,6 +374,8 @@ private:
     std::array<std::shared_ptr<AudioProcessorState>, numSlots> recoveryStates;
     // Holders of the windows showing the hosted plugins' own editors; a slot's goes before its loader.
     std::array<std::unique_ptr<MyHostAudioProcessorEditor>, numSlots> pluginEditors;
+    // Where this container's editor windows stand in the cascade of all containers' windows.
+    EditorCascadeSeat cascadeSeat;
     std::array<std::unique_ptr<juce::AudioBuffer<float>>, numSlots> auxBuffers;
     // The audio path into a slot's hosted VST2 plugin; null for other instances (framework's call).
     std::array<std::unique_ptr<DirectVst2Processor>, numSlots> directPaths;

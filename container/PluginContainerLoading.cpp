@@ -10,6 +10,7 @@
 #include "hosting/EffectHandle.h"
 #include "hosting/FileFromPath.h"
 #include "hosting/MyHostAudioProcessorEditor.h"
+#include "platform/EditorWindow.h"
 #include "hosting/PluginCallTracker.h"
 #include "container/DeferredSlotWork.h"
 #include "hosting/VSTP2PluginLoader.h"
@@ -551,5 +552,13 @@ void PluginContainerAudioProcessor::openEditor(int slot)
     if (holder == nullptr)
         holder = std::make_unique<MyHostAudioProcessorEditor>();
 
-    holder->showEditorFor(instance);
+    // The window goes with the host's window that shows our panel, on its monitor; without an
+    // open panel it has no owner and opens on the primary monitor.
+    void* ownerWindow = nullptr;
+    if (auto* editor = getActiveEditor())
+        if (auto* peer = editor->getPeer())
+            ownerWindow = pendulum::platform::topLevelWindowOf(peer->getNativeHandle());
+
+    const auto title = getInstanceName() + " - slot " + slotNumber(slot) + " - " + instance->getName();
+    holder->showEditorFor(instance, title, ownerWindow, cascadeSeat.index() * numSlots + slot);
 }

@@ -738,12 +738,14 @@ TEST_F(Panel, EditOpensTheEditorOfItsOwnSlot)
         const auto lines = console_probe::linesOf([&] { click(editButton(slot)); });
         EXPECT_EQ(lines, juce::StringArray { "default instance:openEditor: " + juce::String(slot) });
 
-        // The slot's plugin's own editor is open, in a window titled with that plugin's name.
+        // The slot's plugin's own editor is open, in a window titled with the instance, the slot
+        // counted from 1 and that plugin's name.
         auto* holder = PluginContainerTestAccess::editorHolder(*container, slot);
         ASSERT_NE(holder, nullptr);
         ASSERT_NE(holder->getEditorWindow(), nullptr);
         EXPECT_TRUE(holder->getEditorWindow()->isEditorOpen());
-        EXPECT_EQ(native_window::titleOf(holder->getEditorWindow()->getWindowHandle()), names[slot].toStdString());
+        EXPECT_EQ(native_window::titleOf(holder->getEditorWindow()->getWindowHandle()),
+                  "default instance - slot " + std::to_string(slot + 1) + " - " + names[slot].toStdString());
     }
 }
 
