@@ -1,4 +1,5 @@
 #include "container/PluginContainerAudioProcessor.h"
+#include "container/ProgramChangeWatch.h"
 #include "hosting/MyHostAudioProcessorEditor.h"
 
 #include "console/ConsoleGlobals.h"
@@ -25,6 +26,7 @@ PluginContainerAudioProcessor::PluginContainerAudioProcessor()
 {
     weakThis = this;
     catchUpMidi.ensureSize(catchUpCapacityBytes);
+    programWatch = std::make_unique<ProgramChangeWatch>([this](int slot) { programsChangedInPlugin(slot); });
 
     // The process-wide watchdog and console belong to the message thread. A host may create a
     // plugin on another thread (on Linux the plugin's message thread is its own), so the

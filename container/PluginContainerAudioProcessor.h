@@ -19,6 +19,7 @@ class DirectVst2Processor;
 struct DocumentElement;
 class GenericAudioPluginLoader;
 class LoadDialogs;
+class ProgramChangeWatch;
 
 /**
     The container: the audio processor that the host drives through the VST2 wrapper.
@@ -291,6 +292,8 @@ private:
         (see panelRefreshHolds). Called after every change of a slot.
     */
     void refreshEditorPanel();
+    /** The slot's plugin changed its program or program list itself: the panel's chooser follows. */
+    void programsChangedInPlugin(int slot);
 
     /**
         The load itself. beforeCommit is given the new instance, prepared and not yet visible to
@@ -370,6 +373,9 @@ private:
     // thread of its own.
     std::atomic<int> panelRefreshHolds { 0 };
     std::array<std::unique_ptr<GenericAudioPluginLoader>, numSlots> pluginLoaders;
+    // Follows the slots' plugins for program changes made on their side (after the loaders, so
+    // it lets go of their instances before they go).
+    std::unique_ptr<ProgramChangeWatch> programWatch;
     // The snapshot doubles as the record of which plugin the slot holds while it has none running.
     std::array<std::shared_ptr<AudioProcessorState>, numSlots> recoveryStates;
     // Holders of the windows showing the hosted plugins' own editors; a slot's goes before its loader.

@@ -3,6 +3,7 @@
 // active index alone, under the callback lock), and every change of a slot holds slotLock.
 #include "container/LoadDialogs.h"
 #include "container/PluginContainerAudioProcessor.h"
+#include "container/ProgramChangeWatch.h"
 #include "console/ConsoleGlobals.h"
 #include "crashwatch/AudioProcessorState.h"
 #include "crashwatch/CrashWatchDog.h"
@@ -38,6 +39,10 @@ std::unique_ptr<GenericAudioPluginLoader> PluginContainerAudioProcessor::exchang
 {
     const SlotAccessGuard::WriteScope guard(parameterGuard);
     std::swap(pluginLoaders[(size_t) slot], loader);
+    // The watch moves on while the old instance still exists.
+    if (programWatch != nullptr)
+        programWatch->watch(slot, pluginLoaders[(size_t) slot] != nullptr ? pluginLoaders[(size_t) slot]->getPluginInstance()
+                                                                         : nullptr);
     return loader;
 }
 
@@ -91,6 +96,18 @@ void PluginContainerAudioProcessor::refreshEditorPanel()
 
     if (auto* editor = dynamic_cast<PluginContainerAudioProcessorEditor*>(getActiveEditor()))
         editor->refreshPanel();
+}
+
+void PluginContainerAudioProcessor::programsChangedInPlugin(int slot)
+{
+    if (panelRefreshHolds.load() > 0)
+        return;
+
+    // The list is refilled (names may have changed with a bank), then the selection follows.
+    if (auto* editor = dynamic_cast<PluginContainerAudioProcessorEditor*>(getActiveEditor()))
+        editor->refreshProgramChooser(slot);
+
+    refreshEditorPanel();
 }
 
 bool PluginContainerAudioProcessor::pluginCallInProgress() const

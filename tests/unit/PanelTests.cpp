@@ -4,6 +4,7 @@
 #include "console/ConsoleGlobals.h"
 #include "console/KWDebugConsoleWindow.h"
 #include "container/PluginContainerAudioProcessor.h"
+#include "hosting/EffectHandle.h"
 #include "hosting/MyHostAudioProcessorEditor.h"
 #include "hosting/HostedEditorWindow.h"
 #include "support/ConsoleProbe.h"
@@ -1142,6 +1143,50 @@ TEST_F(Panel, ProgramPickedInTheListChangesTheRealPlugin)
     chooser(1).setSelectedItemIndex(2);
     ASSERT_TRUE(pumpUntil([&] { return plugin->getCurrentProgram() == 2; }));
     EXPECT_EQ(plugin->getProgramName(plugin->getCurrentProgram()), "Soft");
+}
+
+TEST_F(Panel, ChooserFollowsProgramsChangedInThePluginsOwnEditor)
+{
+    // PlainSynth's stand-ins for a user in its editor (see PlainSynth.h): each ends by asking the
+    // host to renew its display.
+    constexpr Vst2::VstInt32 editorProgram = CCONST('P', 'S', 'e', 'p');
+    constexpr Vst2::VstInt32 editorBank = CCONST('P', 'S', 'e', 'b');
+    loadByClick(0, "PlainSynth");
+    loadByClick(1, "PlainSynth");
+    auto* effect = vstEffectOf(*container->getPluginInstance(1));
+    ASSERT_NE(effect, nullptr);
+    const auto untouched = itemsOf(chooser(0));
+
+    struct Step
+    {
+        const char* what;
+        Vst2::VstInt32 opcode;
+        int program;
+        const char* bank;
+        juce::StringArray items;
+    };
+    const std::vector<Step> steps {
+        { "a program picked in the editor", editorProgram, 2, nullptr, { "1=0:Init", "2=1:Bright", "3=2:Soft" } },
+        { "a bank loaded in the editor", editorBank, 1, "Strings", { "1=0:Strings 1", "2=1:Strings 2", "3=2:Strings 3" } },
+        { "another bank, the first program", editorBank, 0, "Organ", { "1=0:Organ 1", "2=1:Organ 2", "3=2:Organ 3" } },
+    };
+
+    for (const auto& step : steps)
+    {
+        SCOPED_TRACE(step.what);
+        ASSERT_EQ(effect->dispatcher(effect, 50 /* effVendorSpecific */, step.opcode, step.program,
+                                     const_cast<char*>(step.bank), 0.0f),
+                  1);
+        EXPECT_TRUE(pumpUntil([&] { return chooser(1).getSelectedItemIndex() == step.program && itemsOf(chooser(1)) == step.items; }))
+            << itemsOf(chooser(1)).joinIntoString(", ") << " selected " << chooser(1).getSelectedItemIndex();
+        EXPECT_EQ(chooser(1).getText(), step.items[step.program].fromFirstOccurrenceOf("=", false, false));
+        EXPECT_EQ(itemsOf(chooser(0)), untouched) << "the other slot's chooser stays as it was";
+    }
+
+    // A pick in the renewed list still reaches the plugin.
+    chooser(1).setSelectedItemIndex(2);
+    EXPECT_TRUE(pumpUntil([&] { return container->getPluginInstance(1)->getCurrentProgram() == 2; }));
+    EXPECT_EQ(container->getPluginInstance(1)->getProgramName(2), "Organ 3");
 }
 
 //==================================================================================================
