@@ -39,6 +39,7 @@ target_sources(PluginPendulum PRIVATE
     console/KWDebugConsoleWindow.cpp
     console/NewComponent.cpp
     console/ConsoleGlobals.cpp
+    console/SessionLog.cpp
     container/PluginContainerAudioProcessor.cpp
     container/ProcessGlobals.cpp
     container/VstIdentity.cpp

@@ -3,6 +3,7 @@
 #include "hosting/MyHostAudioProcessorEditor.h"
 
 #include "console/ConsoleGlobals.h"
+#include "console/SessionLog.h"
 #include "container/LoadDialogs.h"
 #include "container/DeferredSlotWork.h"
 #include "container/ProcessGlobals.h"
@@ -177,11 +178,19 @@ PluginContainerAudioProcessor::SlotEvent PluginContainerAudioProcessor::getLastE
     return lastEvent;
 }
 
-void PluginContainerAudioProcessor::recordEvent(const juce::String& text)
+void PluginContainerAudioProcessor::recordEvent(const juce::String& text, const juce::String& cause)
 {
     const auto now = juce::Time::getCurrentTime();
-    const juce::ScopedLock lock(lastEventLock);
-    lastEvent = { now, text };
+    {
+        const juce::ScopedLock lock(lastEventLock);
+        lastEvent = { now, text };
+    }
+    logSessionEvent(cause.isEmpty() ? text : text + " (" + cause + ")");
+}
+
+void PluginContainerAudioProcessor::logSessionEvent(const juce::String& text) const
+{
+    session_log::write(getInstanceName(), text);
 }
 
 void PluginContainerAudioProcessor::logLine(const juce::String& message) const

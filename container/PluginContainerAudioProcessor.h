@@ -346,8 +346,13 @@ private:
     double startSampleRate() const;
     int startBlockSize() const;
     void logLine(const juce::String& message) const;
-    /** Keeps the text, stamped with the current time, as the last event (see getLastEvent). */
-    void recordEvent(const juce::String& text);
+    /**
+        Keeps the text, stamped with the current time, as the last event (see getLastEvent), and
+        writes it to the session's log file, with the cause in parentheses when one is given.
+    */
+    void recordEvent(const juce::String& text, const juce::String& cause = {});
+    /** Writes a line to the session's log file (see console/SessionLog.h); never from the audio thread. */
+    void logSessionEvent(const juce::String& text) const;
     /** The slot as the panel names it: counted from 1. */
     static juce::String slotNumber(int slot) { return juce::String(slot + 1); }
     /** Parameter i of the plugin in the active slot, or null if there is no plugin or no such parameter. */

@@ -227,6 +227,8 @@ void PluginContainerAudioProcessor::unloadPluginByUser(int slot)
         const PanelRefreshHold hold(panelRefreshHolds);
 
         // Processing stays suspended between the unload and the switch: no block plays the empty slot.
+        if (getPluginInstance(slot) != nullptr || isPluginMissing(slot))
+            logSessionEvent("slot " + slotNumber(slot) + " unloaded (" + getLoadedPluginName(slot) + ")");
         unloadPlugin(slot, false, false);
 
         if (wasActive && pluginLoaders[(size_t) other] != nullptr && !pluginCrashed[(size_t) other].load())
@@ -361,7 +363,9 @@ bool PluginContainerAudioProcessor::loadPluginWith(int slot, const juce::String&
             if (beforeCommit)
                 beforeCommit(*instance);
 
+            const auto file = candidate->getPluginFile().getFullPathName();
             commitLoadedPlugin(slot, std::move(candidate));
+            logSessionEvent("slot " + slotNumber(slot) + " loaded " + getLoadedPluginName(slot) + " from " + file);
         }
         else
         {

@@ -41,7 +41,7 @@ bool PluginContainerAudioProcessor::probePluginCrash(int slot)
     pluginCrashed[(size_t) slot] = true;
     consolePrint("Warning: plugin at index " + juce::String(slot) + " in instance with name " + getInstanceName()
                  + " seems to have crashed");
-    recordEvent("slot " + slotNumber(slot) + " crashed");
+    recordEvent("slot " + slotNumber(slot) + " crashed", "the plugin reported a crash to the crash query");
     refreshEditorPanel();
     return true;
 }
