@@ -1364,5 +1364,63 @@ TEST_F(Panel, Screenshots)
     EXPECT_TRUE(activeToggle(1).getToggleState());
     expectLastEvent("slot 1 crashed; playing slot 2");
     saveScreenshotIfAsked(*editor, "panel-crashed");
+
+    // The same at 200 %, as a host on a high-DPI monitor shows it: the editor scaled by the host's
+    // factor inside the host's component.
+    juce::Component host;
+    host.addAndMakeVisible(*editor);
+    editor->setScaleFactor(2.0f);
+    host.setSize(editor->getBoundsInParent().getWidth(), editor->getBoundsInParent().getHeight());
+    EXPECT_EQ(host.getWidth(), 736);
+    EXPECT_EQ(host.getHeight(), 768);
+    paint(host);
+    saveScreenshotIfAsked(host, "panel-crashed-200");
+    host.removeChildComponent(editor.get());
+}
+
+TEST_F(Panel, KeepsItsLayoutAtTheHostsDisplayScale)
+{
+    loadByClick(0, "PlainSynth");
+    juce::Component host; // what the wrapper puts the editor in
+    host.addAndMakeVisible(*editor);
+
+    struct Control
+    {
+        juce::Component* component;
+        juce::Rectangle<int> at100; // its place on the panel at 100 %
+    };
+    const std::vector<Control> controls {
+        { &editButton(0), { 16, 148, 150, 24 } },
+        { &editButton(1), { 200, 148, 150, 24 } },
+        { &chooser(0), { 16, 188, 150, 24 } },
+        { &status(0), status(0).getBounds() },
+        { &get<juce::Label>("lastEvent"), get<juce::Label>("lastEvent").getBounds() },
+    };
+
+    for (const float scale : { 1.0f, 1.5f, 2.0f, 1.0f })
+    {
+        SCOPED_TRACE(scale);
+        editor->setScaleFactor(scale);
+        const auto size = editor->getBoundsInParent();
+        EXPECT_EQ(size.getWidth(), juce::roundToInt(368 * scale));
+        EXPECT_EQ(size.getHeight(), juce::roundToInt(384 * scale));
+        EXPECT_EQ(editor->getWidth(), 368) << "the panel's own layout is the 100 % one";
+        EXPECT_EQ(editor->getHeight(), 384);
+
+        for (const auto& control : controls)
+        {
+            SCOPED_TRACE(control.component->getName());
+            EXPECT_EQ(host.getLocalArea(control.component, control.component->getLocalBounds()),
+                      (control.at100.toFloat() * scale).getSmallestIntegerContainer());
+        }
+
+        // Painted at that scale, the picture has the scaled size and the panel's fill.
+        host.setSize(size.getWidth(), size.getHeight());
+        const auto picture = host.createComponentSnapshot(host.getLocalBounds());
+        EXPECT_EQ(picture.getWidth(), size.getWidth());
+        EXPECT_EQ(picture.getPixelAt(juce::roundToInt(4 * scale), juce::roundToInt(51 * scale)), juce::Colour(GUI::backgroundArgb));
+    }
+
+    host.removeChildComponent(editor.get());
 }
 } // namespace
