@@ -409,6 +409,9 @@ private:
     std::array<bool, numSlots> slotRecovering {};
     std::array<bool, numSlots> slotMissing {};
     std::array<juce::String, numSlots> missingReason;
+    // Written under slotLock and this one, read by the getters under this one alone; nothing is
+    // locked while it is held.
+    mutable juce::CriticalSection slotMarksLock;
 
     int operationDepth = 0; // message thread
     std::unique_ptr<DeferredSlotWork> deferredWork; // message thread

@@ -135,25 +135,28 @@ void PluginContainerAudioProcessor::deferUntilPluginsFree(const juce::String& wh
 void PluginContainerAudioProcessor::setMissing(int slot, bool missing, const juce::String& reason)
 {
     const juce::ScopedLock lock(slotLock);
+    const juce::ScopedLock marks(slotMarksLock);
     slotMissing[(size_t) slot] = missing;
     missingReason[(size_t) slot] = missing ? reason : juce::String();
 }
 
+// The marks are read under their own lock only: the panel reads them while the framework holds
+// its editor lock, which slot changes take after slotLock (to find the editor to refresh).
 bool PluginContainerAudioProcessor::isPluginMissing(int slot) const
 {
-    const juce::ScopedLock lock(slotLock);
+    const juce::ScopedLock marks(slotMarksLock);
     return slotMissing[(size_t) slot];
 }
 
 juce::String PluginContainerAudioProcessor::getMissingReason(int slot) const
 {
-    const juce::ScopedLock lock(slotLock);
+    const juce::ScopedLock marks(slotMarksLock);
     return missingReason[(size_t) slot];
 }
 
 bool PluginContainerAudioProcessor::isPluginRecovering(int slot) const
 {
-    const juce::ScopedLock lock(slotLock);
+    const juce::ScopedLock marks(slotMarksLock);
     return slotRecovering[(size_t) slot];
 }
 
@@ -198,6 +201,7 @@ void PluginContainerAudioProcessor::unloadSlot(int slot, bool keepRecoveryState,
     if (!keepRecoveryState)
     {
         recoveryStates[(size_t) slot].reset();
+        const juce::ScopedLock marks(slotMarksLock);
         slotMissing[(size_t) slot] = false;
         missingReason[(size_t) slot] = {};
     }
@@ -413,8 +417,11 @@ void PluginContainerAudioProcessor::commitLoadedPlugin(int slot, std::unique_ptr
         kept.reset();
 
     // A plugin in the slot again: it is no longer missing.
-    slotMissing[(size_t) slot] = false;
-    missingReason[(size_t) slot] = {};
+    {
+        const juce::ScopedLock marks(slotMarksLock);
+        slotMissing[(size_t) slot] = false;
+        missingReason[(size_t) slot] = {};
+    }
 
     auto* instance = loader->getPluginInstance();
 

@@ -82,7 +82,10 @@ void PluginContainerAudioProcessor::recoverPlugin(int slot, bool mayAskUser)
             recoveryStates[s] = identityOf(slot);
 
         record = recoveryStates[s];
-        slotRecovering[s] = true;
+        {
+            const juce::ScopedLock marks(slotMarksLock);
+            slotRecovering[s] = true;
+        }
 
         if (auto& holder = pluginEditors[s])
             if (auto* window = holder->getEditorWindow())
@@ -93,7 +96,10 @@ void PluginContainerAudioProcessor::recoverPlugin(int slot, bool mayAskUser)
     {
         // Nothing says where the plugin came from: it cannot be reloaded.
         const juce::ScopedLock lock(slotLock);
-        slotRecovering[(size_t) slot] = false;
+        {
+            const juce::ScopedLock marks(slotMarksLock);
+            slotRecovering[(size_t) slot] = false;
+        }
         refreshEditorPanel();
         return;
     }
@@ -122,7 +128,10 @@ void PluginContainerAudioProcessor::recoverPlugin(int slot, bool mayAskUser)
     {
         const juce::ScopedLock lock(slotLock);
         const auto s = (size_t) slot;
-        slotRecovering[s] = false;
+        {
+            const juce::ScopedLock marks(slotMarksLock);
+            slotRecovering[s] = false;
+        }
 
         if (reloaded)
         {

@@ -18,7 +18,7 @@ constexpr UINT_PTR idleTimerId = 1;
 struct WindowRecord
 {
     EditorWindowEvents events;
-    SIZE viewExtent { -1, -1 }; // right and bottom edges of the view; -1 before it is seen
+    SIZE viewExtent { -1, -1 }; // right and bottom edges of the view; -1 without one
 };
 
 /**
@@ -44,7 +44,7 @@ void followView(HWND window, WindowRecord& record)
     const bool changed = extent.cx != record.viewExtent.cx || extent.cy != record.viewExtent.cy;
     record.viewExtent = extent;
 
-    // The size the view had when first seen is the one the window was made for.
+    // A view that appears later (no view when the timer started) is taken as it comes.
     if (known && changed && extent.cx > 0 && extent.cy > 0 && record.events.viewResized != nullptr)
         record.events.viewResized(record.events.owner, (int) extent.cx, (int) extent.cy);
 }
@@ -243,8 +243,15 @@ void resizeEditorWindow(EditorWindowHandle window, int clientWidth, int clientHe
 
 void startEditorTimer(EditorWindowHandle window)
 {
-    if (window != nullptr)
-        SetTimer(asHwnd(window), idleTimerId, (UINT) editorIdlePeriodMs, nullptr);
+    if (window == nullptr)
+        return;
+
+    // The timer starts once the plugin's editor is open in the window: its view's extent now is
+    // the one the window was made for, and a change from it is the plugin resizing its editor.
+    if (auto* record = reinterpret_cast<WindowRecord*>(GetWindowLongPtrA(asHwnd(window), GWLP_USERDATA)))
+        record->viewExtent = viewExtentOf(asHwnd(window));
+
+    SetTimer(asHwnd(window), idleTimerId, (UINT) editorIdlePeriodMs, nullptr);
 }
 
 void stopEditorTimer(EditorWindowHandle window)

@@ -76,6 +76,11 @@ TEST(PluginEditor, HostWindowShowsTheControlPanelUntilTheEditorCloses)
 // back at 100 % it is 368 x 384 again.
 TEST(PluginEditor, PanelGrowsWithTheHostsDisplayScaleAndKeepsItsLayout)
 {
+#if defined(_WIN32)
+    // On Windows the wrapper takes the scale from the DPI of the host window's monitor instead,
+    // checked twice a second, and so goes back to that monitor's 100 % (Wine's screen is 96 DPI).
+    GTEST_SKIP() << "the wrapper follows the monitor's DPI on Windows";
+#endif
     auto host = loadContainer();
     ASSERT_TRUE(host->isLoaded());
     constexpr Vst2::VstInt32 preS = ('P' << 24) | ('r' << 16) | ('e' << 8) | 'S';
