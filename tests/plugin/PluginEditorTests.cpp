@@ -90,6 +90,15 @@ TEST(PluginEditor, PanelGrowsWithTheHostsDisplayScaleAndKeepsItsLayout)
     ASSERT_TRUE(window.isOpen());
     EXPECT_EQ(host->dispatch(Vst2::effEditOpen, 0, 0, window.handle()), 1);
 
+    // Shown at 100 % first, as a host opens it; the scale comes with the monitor it is on.
+    ASSERT_TRUE(runHostEventLoopUntil([&] {
+        host->dispatch(Vst2::effEditIdle);
+        window.dispatchEvents();
+        const auto shown = window.captureChild();
+        return shown.has_value() && shown->width == panelWidth && shown->at(4, 51) == panelGrey
+            && countPixels(*shown, white) > 1000;
+    }, 10000));
+
     for (const float scale : { 2.0f, 1.5f, 1.0f })
     {
         SCOPED_TRACE(scale);
