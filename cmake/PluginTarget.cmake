@@ -39,6 +39,7 @@ target_sources(PluginPendulum PRIVATE
     console/KWDebugConsoleWindow.cpp
     console/NewComponent.cpp
     console/ConsoleGlobals.cpp
+    console/SessionLog.cpp
     container/PluginContainerAudioProcessor.cpp
     container/ProcessGlobals.cpp
     container/VstIdentity.cpp
@@ -58,7 +59,7 @@ target_sources(PluginPendulum PRIVATE
     hosting/ModalWindowWithComboBoxOptionChooser.cpp
     hosting/LoaderGlobals.cpp
     hosting/MyHostAudioProcessorEditor.cpp
-    hosting/eee34ty0w9845rgymsiufdgomiugdfi.cpp
+    hosting/HostedEditorWindow.cpp
     hosting/VSTP2PluginLoader.cpp
     hosting/PluginCallTracker.cpp
     isolation/IsolatedPluginInstance.cpp
@@ -83,7 +84,7 @@ if(WIN32)
 else()
     find_package(X11 REQUIRED)
     target_sources(PluginPendulum PRIVATE platform/linux/EditorWindowX11.cpp)
-    target_link_libraries(PluginPendulum PRIVATE X11::X11)
+    target_link_libraries(PluginPendulum PRIVATE X11::X11 X11::Xrandr)
 endif()
 
 target_link_libraries(PluginPendulum

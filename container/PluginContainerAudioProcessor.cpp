@@ -1,7 +1,9 @@
 #include "container/PluginContainerAudioProcessor.h"
+#include "container/ProgramChangeWatch.h"
 #include "hosting/MyHostAudioProcessorEditor.h"
 
 #include "console/ConsoleGlobals.h"
+#include "console/SessionLog.h"
 #include "container/LoadDialogs.h"
 #include "container/DeferredSlotWork.h"
 #include "container/ProcessGlobals.h"
@@ -26,6 +28,7 @@ PluginContainerAudioProcessor::PluginContainerAudioProcessor()
 {
     weakThis = this;
     catchUpMidi.ensureSize(catchUpCapacityBytes);
+    programWatch = std::make_unique<ProgramChangeWatch>([this](int slot) { programsChangedInPlugin(slot); });
 
     // The process-wide watchdog and console belong to the message thread. A host may create a
     // plugin on another thread (on Linux the plugin's message thread is its own), so the
@@ -176,11 +179,19 @@ PluginContainerAudioProcessor::SlotEvent PluginContainerAudioProcessor::getLastE
     return lastEvent;
 }
 
-void PluginContainerAudioProcessor::recordEvent(const juce::String& text)
+void PluginContainerAudioProcessor::recordEvent(const juce::String& text, const juce::String& cause)
 {
     const auto now = juce::Time::getCurrentTime();
-    const juce::ScopedLock lock(lastEventLock);
-    lastEvent = { now, text };
+    {
+        const juce::ScopedLock lock(lastEventLock);
+        lastEvent = { now, text };
+    }
+    logSessionEvent(cause.isEmpty() ? text : text + " (" + cause + ")");
+}
+
+void PluginContainerAudioProcessor::logSessionEvent(const juce::String& text) const
+{
+    session_log::write(getInstanceName(), text);
 }
 
 void PluginContainerAudioProcessor::logLine(const juce::String& message) const

@@ -4,6 +4,7 @@
 
 #include "container/MidiStateTracker.h"
 #include "container/SlotAccessGuard.h"
+#include "hosting/MyHostAudioProcessorEditor.h"
 
 #include <array>
 #include <atomic>
@@ -18,7 +19,7 @@ class DirectVst2Processor;
 struct DocumentElement;
 class GenericAudioPluginLoader;
 class LoadDialogs;
-class MyHostAudioProcessorEditor;
+class ProgramChangeWatch;
 
 namespace pendulum::isolation
 {
@@ -210,10 +211,14 @@ public:
     bool setActivePlugin(int slot);
 
     /**
-        Shows the slot's plugin's own editor in a native window of the container's (raises the
-        window if it is open already). Does nothing for an empty slot.
+        Shows the slot's plugin's own editor in a native window of the container's (restores and
+        raises the window if it is open already), titled "<instance name> - slot N - <plugin>" with
+        N counted from 1. A new window opens on the monitor of the container's editor, owned by the
+        host's window that shows it, cascaded by slot and container. Does nothing for an empty slot.
     */
     void openEditor(int slot);
+    /** This container's place in the cascade of editor windows (0 for the first living container). */
+    int getEditorCascadeIndex() const noexcept { return cascadeSeat.index(); }
 
     /** Replaces the dialogs through which loads ask the user (the system's dialogs by default). */
     void setLoadDialogs(std::shared_ptr<LoadDialogs> dialogs);
@@ -339,6 +344,8 @@ private:
         (see panelRefreshHolds). Called after every change of a slot.
     */
     void refreshEditorPanel();
+    /** The slot's plugin changed its program or program list itself: the panel's chooser follows. */
+    void programsChangedInPlugin(int slot);
 
     /**
         The load itself. beforeCommit is given the new instance, prepared and not yet visible to
@@ -391,8 +398,13 @@ private:
     double startSampleRate() const;
     int startBlockSize() const;
     void logLine(const juce::String& message) const;
-    /** Keeps the text, stamped with the current time, as the last event (see getLastEvent). */
-    void recordEvent(const juce::String& text);
+    /**
+        Keeps the text, stamped with the current time, as the last event (see getLastEvent), and
+        writes it to the session's log file, with the cause in parentheses when one is given.
+    */
+    void recordEvent(const juce::String& text, const juce::String& cause = {});
+    /** Writes a line to the session's log file (see console/SessionLog.h); never from the audio thread. */
+    void logSessionEvent(const juce::String& text) const;
     /** The slot as the panel names it: counted from 1. */
     static juce::String slotNumber(int slot) { return juce::String(slot + 1); }
     /** Parameter i of the plugin in the active slot, or null if there is no plugin or no such parameter. */
@@ -418,10 +430,15 @@ private:
     // thread of its own.
     std::atomic<int> panelRefreshHolds { 0 };
     std::array<std::unique_ptr<GenericAudioPluginLoader>, numSlots> pluginLoaders;
+    // Follows the slots' plugins for program changes made on their side (after the loaders, so
+    // it lets go of their instances before they go).
+    std::unique_ptr<ProgramChangeWatch> programWatch;
     // The snapshot doubles as the record of which plugin the slot holds while it has none running.
     std::array<std::shared_ptr<AudioProcessorState>, numSlots> recoveryStates;
     // Holders of the windows showing the hosted plugins' own editors; a slot's goes before its loader.
     std::array<std::unique_ptr<MyHostAudioProcessorEditor>, numSlots> pluginEditors;
+    // Where this container's editor windows stand in the cascade of all containers' windows.
+    EditorCascadeSeat cascadeSeat;
     std::array<std::unique_ptr<juce::AudioBuffer<float>>, numSlots> auxBuffers;
     // The audio path into a slot's hosted VST2 plugin; null for other instances (framework's call).
     std::array<std::unique_ptr<DirectVst2Processor>, numSlots> directPaths;
@@ -451,6 +468,9 @@ private:
     std::array<bool, numSlots> slotRecovering {};
     std::array<bool, numSlots> slotMissing {};
     std::array<juce::String, numSlots> missingReason;
+    // Written under slotLock and this one, read by the getters under this one alone; nothing is
+    // locked while it is held.
+    mutable juce::CriticalSection slotMarksLock;
 
     int operationDepth = 0; // message thread
     std::unique_ptr<DeferredSlotWork> deferredWork; // message thread

@@ -3,6 +3,7 @@
 // active index alone, under the callback lock), and every change of a slot holds slotLock.
 #include "container/LoadDialogs.h"
 #include "container/PluginContainerAudioProcessor.h"
+#include "container/ProgramChangeWatch.h"
 #include "console/ConsoleGlobals.h"
 #include "crashwatch/AudioProcessorState.h"
 #include "crashwatch/CrashWatchDog.h"
@@ -10,6 +11,7 @@
 #include "hosting/EffectHandle.h"
 #include "hosting/FileFromPath.h"
 #include "hosting/MyHostAudioProcessorEditor.h"
+#include "platform/EditorWindow.h"
 #include "hosting/PluginCallTracker.h"
 #include "container/DeferredSlotWork.h"
 #include "hosting/VSTP2PluginLoader.h"
@@ -44,6 +46,10 @@ std::unique_ptr<GenericAudioPluginLoader> PluginContainerAudioProcessor::exchang
     std::swap(pluginLoaders[(size_t) slot], loader);
     auto* instance = pluginLoaders[(size_t) slot] != nullptr ? pluginLoaders[(size_t) slot]->getPluginInstance() : nullptr;
     isolatedInstances[(size_t) slot] = dynamic_cast<pendulum::isolation::IsolatedPluginInstance*>(instance);
+    // The watch moves on while the old instance still exists.
+    if (programWatch != nullptr)
+        programWatch->watch(slot, pluginLoaders[(size_t) slot] != nullptr ? pluginLoaders[(size_t) slot]->getPluginInstance()
+                                                                         : nullptr);
     return loader;
 }
 
@@ -99,6 +105,18 @@ void PluginContainerAudioProcessor::refreshEditorPanel()
         editor->refreshPanel();
 }
 
+void PluginContainerAudioProcessor::programsChangedInPlugin(int slot)
+{
+    if (panelRefreshHolds.load() > 0)
+        return;
+
+    // The list is refilled (names may have changed with a bank), then the selection follows.
+    if (auto* editor = dynamic_cast<PluginContainerAudioProcessorEditor*>(getActiveEditor()))
+        editor->refreshProgramChooser(slot);
+
+    refreshEditorPanel();
+}
+
 bool PluginContainerAudioProcessor::pluginCallInProgress() const
 {
     for (int slot = 0; slot < numSlots; ++slot)
@@ -124,25 +142,28 @@ void PluginContainerAudioProcessor::deferUntilPluginsFree(const juce::String& wh
 void PluginContainerAudioProcessor::setMissing(int slot, bool missing, const juce::String& reason)
 {
     const juce::ScopedLock lock(slotLock);
+    const juce::ScopedLock marks(slotMarksLock);
     slotMissing[(size_t) slot] = missing;
     missingReason[(size_t) slot] = missing ? reason : juce::String();
 }
 
+// The marks are read under their own lock only: the panel reads them while the framework holds
+// its editor lock, which slot changes take after slotLock (to find the editor to refresh).
 bool PluginContainerAudioProcessor::isPluginMissing(int slot) const
 {
-    const juce::ScopedLock lock(slotLock);
+    const juce::ScopedLock marks(slotMarksLock);
     return slotMissing[(size_t) slot];
 }
 
 juce::String PluginContainerAudioProcessor::getMissingReason(int slot) const
 {
-    const juce::ScopedLock lock(slotLock);
+    const juce::ScopedLock marks(slotMarksLock);
     return missingReason[(size_t) slot];
 }
 
 bool PluginContainerAudioProcessor::isPluginRecovering(int slot) const
 {
-    const juce::ScopedLock lock(slotLock);
+    const juce::ScopedLock marks(slotMarksLock);
     return slotRecovering[(size_t) slot];
 }
 
@@ -195,6 +216,7 @@ void PluginContainerAudioProcessor::unloadSlot(int slot, bool keepRecoveryState,
     {
         failureCauses[(size_t) slot] = {};
         recoveryStates[(size_t) slot].reset();
+        const juce::ScopedLock marks(slotMarksLock);
         slotMissing[(size_t) slot] = false;
         missingReason[(size_t) slot] = {};
     }
@@ -224,6 +246,8 @@ void PluginContainerAudioProcessor::unloadPluginByUser(int slot)
         const PanelRefreshHold hold(panelRefreshHolds);
 
         // Processing stays suspended between the unload and the switch: no block plays the empty slot.
+        if (getPluginInstance(slot) != nullptr || isPluginMissing(slot))
+            logSessionEvent("slot " + slotNumber(slot) + " unloaded (" + getLoadedPluginName(slot) + ")");
         unloadPlugin(slot, false, false);
 
         if (wasActive && pluginLoaders[(size_t) other] != nullptr && !pluginCrashed[(size_t) other].load())
@@ -383,7 +407,9 @@ bool PluginContainerAudioProcessor::loadPluginWith(int slot, const juce::String&
             if (beforeCommit)
                 beforeCommit(*instance);
 
+            const auto file = candidate->getPluginFile().getFullPathName();
             commitLoadedPlugin(slot, std::move(candidate));
+            logSessionEvent("slot " + slotNumber(slot) + " loaded " + getLoadedPluginName(slot) + " from " + file);
         }
         else
         {
@@ -432,8 +458,11 @@ void PluginContainerAudioProcessor::commitLoadedPlugin(int slot, std::unique_ptr
         kept.reset();
 
     // A plugin in the slot again: it is no longer missing.
-    slotMissing[(size_t) slot] = false;
-    missingReason[(size_t) slot] = {};
+    {
+        const juce::ScopedLock marks(slotMarksLock);
+        slotMissing[(size_t) slot] = false;
+        missingReason[(size_t) slot] = {};
+    }
 
     auto* instance = loader->getPluginInstance();
 
@@ -616,5 +645,13 @@ void PluginContainerAudioProcessor::openEditor(int slot)
     if (holder == nullptr)
         holder = std::make_unique<MyHostAudioProcessorEditor>();
 
-    holder->showEditorFor(instance);
+    // The window goes with the host's window that shows our panel, on its monitor; without an
+    // open panel it has no owner and opens on the primary monitor.
+    void* ownerWindow = nullptr;
+    if (auto* editor = getActiveEditor())
+        if (auto* peer = editor->getPeer())
+            ownerWindow = pendulum::platform::topLevelWindowOf(peer->getNativeHandle());
+
+    const auto title = getInstanceName() + " - slot " + slotNumber(slot) + " - " + instance->getName();
+    holder->showEditorFor(instance, title, ownerWindow, cascadeSeat.index() * numSlots + slot);
 }

@@ -7,7 +7,7 @@
 #include "hosting/GenericAudioPluginLoader.h"
 #include "hosting/MyHostAudioProcessorEditor.h"
 #include "hosting/PluginCallTracker.h"
-#include "hosting/eee34ty0w9845rgymsiufdgomiugdfi.h"
+#include "hosting/HostedEditorWindow.h"
 #include "isolation/IsolatedPluginInstance.h"
 
 namespace
@@ -67,7 +67,7 @@ bool PluginContainerAudioProcessor::probePluginCrash(int slot)
     pluginCrashed[(size_t) slot] = true;
     consolePrint("Warning: plugin at index " + juce::String(slot) + " in instance with name " + getInstanceName()
                  + " seems to have crashed");
-    recordEvent("slot " + slotNumber(slot) + " crashed");
+    recordEvent("slot " + slotNumber(slot) + " crashed", "the plugin reported a crash to the crash query");
     refreshEditorPanel();
     return true;
 }
@@ -108,7 +108,10 @@ void PluginContainerAudioProcessor::recoverPlugin(int slot, bool mayAskUser)
             recoveryStates[s] = identityOf(slot);
 
         record = recoveryStates[s];
-        slotRecovering[s] = true;
+        {
+            const juce::ScopedLock marks(slotMarksLock);
+            slotRecovering[s] = true;
+        }
 
         if (auto& holder = pluginEditors[s])
             if (auto* window = holder->getEditorWindow())
@@ -119,7 +122,10 @@ void PluginContainerAudioProcessor::recoverPlugin(int slot, bool mayAskUser)
     {
         // Nothing says where the plugin came from: it cannot be reloaded.
         const juce::ScopedLock lock(slotLock);
-        slotRecovering[(size_t) slot] = false;
+        {
+            const juce::ScopedLock marks(slotMarksLock);
+            slotRecovering[(size_t) slot] = false;
+        }
         refreshEditorPanel();
         return;
     }
@@ -148,7 +154,10 @@ void PluginContainerAudioProcessor::recoverPlugin(int slot, bool mayAskUser)
     {
         const juce::ScopedLock lock(slotLock);
         const auto s = (size_t) slot;
-        slotRecovering[s] = false;
+        {
+            const juce::ScopedLock marks(slotMarksLock);
+            slotRecovering[s] = false;
+        }
 
         if (reloaded)
         {

@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <vector>
 
 // The native top-level window in which a hosted plugin draws its own editor. On Windows it is a
 // modeless dialog made from an in-memory template; on Linux a top-level X11 window. Everything
@@ -45,6 +47,57 @@ struct EditorWindowEvents
     void* owner = nullptr;
     void (*closeRequested)(void* owner) = nullptr;
     void (*timer)(void* owner) = nullptr;
+    /**
+        The plugin's view inside the window took a new size, its right and bottom edges now at
+        width x height in the window's client area (a plugin resizing its editor resizes its view
+        and tells the host; the framework's host callback keeps that request to itself).
+    */
+    void (*viewResized)(void* owner, int width, int height) = nullptr;
+};
+
+/** A rectangle on the screen, in the window system's pixels. */
+struct ScreenRect
+{
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
+/** The monitors' rectangles (their work areas where the system tells them), the primary first. */
+std::vector<ScreenRect> monitorAreas();
+
+/**
+    The top-level window a native view of ours belongs to: the host's window that the container's
+    editor is embedded in, or the editor's own window. Null for a null view.
+*/
+EditorWindowHandle topLevelWindowOf(void* nativeView);
+
+/** Where a top-level window stands on the screen (its outer frame); nothing if it does not exist. */
+std::optional<ScreenRect> screenRectOf(EditorWindowHandle window);
+
+/**
+    Makes `owner` (a top-level window, or null for none) the window's owner: the window stays above
+    it and goes with it (WM_TRANSIENT_FOR on X11, the owner window on Windows).
+*/
+void setEditorWindowOwner(EditorWindowHandle window, EditorWindowHandle owner);
+
+/**
+    While one exists on the message thread, windows made on that thread are scaled by the system
+    for the monitor's DPI (Windows' per-window DPI awareness, set to unaware): the plugin's editor,
+    made in its open call, and our window around it are drawn at the size a 96-DPI screen shows
+    them, not tiny or clipped on a high-DPI monitor. Nothing on X11.
+*/
+class EditorDpiScope
+{
+public:
+    EditorDpiScope();
+    ~EditorDpiScope();
+    EditorDpiScope(const EditorDpiScope&) = delete;
+    EditorDpiScope& operator=(const EditorDpiScope&) = delete;
+
+private:
+    void* previous = nullptr;
 };
 
 /** Creates the window (not necessarily shown yet); null if the platform refuses. */
@@ -53,14 +106,17 @@ EditorWindowHandle createEditorWindow(const EditorDialogTemplate& dialogTemplate
 /** Shows the window. */
 void showEditorWindow(EditorWindowHandle window);
 
-/** Puts the window on top of the others without moving or resizing it. */
+/**
+    Puts the window on top of the others without moving or resizing it; a minimised window is
+    restored first.
+*/
 void raiseEditorWindow(EditorWindowHandle window);
 
 /**
-    Gives the window the outer size whose client area is width x height and puts it at the top
-    left corner of the screen, out of the always-on-top band.
+    Gives the window the outer size whose client area is width x height and puts its top left
+    corner at (x, y) on the screen, out of the always-on-top band.
 */
-void placeEditorWindow(EditorWindowHandle window, int clientWidth, int clientHeight);
+void placeEditorWindow(EditorWindowHandle window, int clientWidth, int clientHeight, int x, int y);
 
 /** Gives the window the outer size whose client area is width x height, where it stands. */
 void resizeEditorWindow(EditorWindowHandle window, int clientWidth, int clientHeight);

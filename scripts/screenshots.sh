@@ -2,7 +2,8 @@
 # Renders the control panel as the plugin's editor shows it, with fixture plugins loaded, into
 # docs/: empty (panel-empty.png), both slots loaded (panel-loaded.png), and the first slot crashed
 # after the container switched to the second (panel-crashed.png: the highlight on the second
-# column and the last event's line telling of the failover). The pictures come from the panel tests,
+# column and the last event's line telling of the failover), and that last one at the host's display
+# scale of 200 % (panel-crashed-200.png). The pictures come from the panel tests,
 # which paint the real editor and save it when PENDULUM_SCREENSHOT_DIR is set.
 #   scripts/screenshots.sh [build-dir]
 set -euo pipefail

@@ -169,6 +169,7 @@ void PluginContainerAudioProcessor::restoreFromDocument(const char* text, size_t
     {
         // A truncated or foreign block: the container stays exactly as it is.
         consolePrint(name + ":the state document could not be read; nothing was restored");
+        logSessionEvent("the project's state could not be read; nothing was restored");
         return;
     }
 
@@ -199,6 +200,14 @@ void PluginContainerAudioProcessor::restoreFromDocument(const char* text, size_t
     for (int slot = 0; slot < numSlots; ++slot)
         if (slotsToUnload[(size_t) slot] && (pluginLoaders[(size_t) slot] != nullptr || isPluginMissing(slot)))
             unloadSlot(slot, false, false);
+
+    juce::StringArray slots;
+    for (int slot = 0; slot < numSlots; ++slot)
+        slots.add("slot " + slotNumber(slot) + " "
+                  + (getPluginInstance(slot) != nullptr ? getLoadedPluginName(slot)
+                                                        : isPluginMissing(slot) ? juce::String("missing") : juce::String("empty")));
+    logSessionEvent("project restored: " + slots.joinIntoString(", ") + "; playing slot "
+                    + slotNumber(activePluginIndex.load()));
 
     if (editor != nullptr)
         editor->refreshPanel();

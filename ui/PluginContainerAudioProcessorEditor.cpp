@@ -19,6 +19,20 @@ void PluginContainerAudioProcessorEditor::paint(juce::Graphics& g)
     g.fillAll(juce::Colour(GUI::backgroundArgb));
 }
 
+void PluginContainerAudioProcessorEditor::setScaleFactor(float newScale)
+{
+    juce::AudioProcessorEditor::setScaleFactor(newScale);
+
+    // The host's window grows or shrinks after this; what it showed so far is stale everywhere.
+    const juce::Component::SafePointer<PluginContainerAudioProcessorEditor> self(this);
+    juce::MessageManager::callAsync([self] {
+        if (self != nullptr)
+            if (auto* top = self->getTopLevelComponent())
+                top->repaint();
+    });
+    repaint();
+}
+
 template <typename Call>
 void PluginContainerAudioProcessorEditor::onMessageThread(Call&& call)
 {

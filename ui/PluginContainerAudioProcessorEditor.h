@@ -40,6 +40,12 @@ public:
     */
     void paint(juce::Graphics& g) override;
 
+    /**
+        The host's display scale (the wrapper's per-monitor scale): the panel keeps its 100 %
+        layout and is drawn at the factor; the whole of it is drawn again at the new size.
+    */
+    void setScaleFactor(float newScale) override;
+
 private:
     /** Runs the call now on the message thread, or hands it over to it from any other thread. */
     template <typename Call>

@@ -16,6 +16,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xrandr.h>
 
 #include <algorithm>
 #include <cstring>
@@ -85,6 +86,19 @@ void readDisplayEvents()
     {
         XEvent event;
         XNextEvent(shared.display, &event);
+
+        // A child of one of our windows (the plugin's view) changed its size or place.
+        if (event.type == ConfigureNotify && event.xconfigure.event != event.xconfigure.window)
+        {
+            if (auto* record = recordOf(reinterpret_cast<EditorWindowHandle>((std::uintptr_t) event.xconfigure.event)))
+            {
+                const auto events = record->events;
+                if (events.viewResized != nullptr)
+                    events.viewResized(events.owner, event.xconfigure.x + event.xconfigure.width,
+                                       event.xconfigure.y + event.xconfigure.height);
+            }
+            continue;
+        }
 
         if (event.type != ClientMessage || event.xclient.message_type != shared.wmProtocols
             || (Atom) event.xclient.data.l[0] != shared.wmDeleteWindow)
@@ -165,7 +179,8 @@ EditorWindowHandle createEditorWindow(const EditorDialogTemplate&, const EditorW
 
     XSetWindowAttributes attributes {};
     attributes.background_pixel = BlackPixel(display, screen);
-    attributes.event_mask = StructureNotifyMask;
+    // The children's notifications tell when the plugin resizes its view.
+    attributes.event_mask = StructureNotifyMask | SubstructureNotifyMask;
     const Window window = XCreateWindow(display, RootWindow(display, screen), 0, 0, 100, 100, 0, CopyFromParent,
                                         InputOutput, CopyFromParent, CWBackPixel | CWEventMask, &attributes);
 
@@ -180,6 +195,129 @@ EditorWindowHandle createEditorWindow(const EditorDialogTemplate&, const EditorW
     return reinterpret_cast<EditorWindowHandle>((std::uintptr_t) window);
 }
 
+/** Runs `use` with our display connection, or one made for the call when no window is open. */
+template <typename Use>
+static auto withDisplay(Use&& use) -> decltype(use((Display*) nullptr))
+{
+    if (auto* display = editorDisplay().display)
+        return use(display);
+
+    auto* display = XOpenDisplay(nullptr);
+    if (display == nullptr)
+        return decltype(use((Display*) nullptr)) {};
+
+    auto result = use(display);
+    XCloseDisplay(display);
+    return result;
+}
+
+static bool hasProperty(Display* display, Window window, Atom property)
+{
+    int count = 0;
+    Atom* properties = XListProperties(display, window, &count);
+    const bool found = properties != nullptr && std::find(properties, properties + count, property) != properties + count;
+    if (properties != nullptr)
+        XFree(properties);
+    return found;
+}
+
+std::vector<ScreenRect> monitorAreas()
+{
+    return withDisplay([](Display* display) {
+        std::vector<ScreenRect> areas;
+        const Window root = DefaultRootWindow(display);
+        int eventBase = 0, errorBase = 0;
+
+        if (XRRQueryExtension(display, &eventBase, &errorBase))
+        {
+            int count = 0;
+            if (auto* monitors = XRRGetMonitors(display, root, True, &count))
+            {
+                for (int i = 0; i < count; ++i)
+                {
+                    const ScreenRect area { monitors[i].x, monitors[i].y, monitors[i].width, monitors[i].height };
+                    if (monitors[i].primary)
+                        areas.insert(areas.begin(), area);
+                    else
+                        areas.push_back(area);
+                }
+                XRRFreeMonitors(monitors);
+            }
+        }
+
+        // Without the extension's answer the screen is one monitor.
+        if (areas.empty())
+        {
+            const int screen = DefaultScreen(display);
+            areas.push_back({ 0, 0, DisplayWidth(display, screen), DisplayHeight(display, screen) });
+        }
+
+        return areas;
+    });
+}
+
+EditorWindowHandle topLevelWindowOf(void* nativeView)
+{
+    if (nativeView == nullptr)
+        return nullptr;
+
+    const auto found = withDisplay([nativeView](Display* display) -> Window {
+        const Atom wmState = XInternAtom(display, "WM_STATE", False);
+        Window window = asWindow(nativeView);
+
+        // Up to the window the window manager manages (it has WM_STATE), or without one to the
+        // child of the root window.
+        for (;;)
+        {
+            if (hasProperty(display, window, wmState))
+                return window;
+
+            Window root = None, parent = None;
+            Window* children = nullptr;
+            unsigned int count = 0;
+            if (XQueryTree(display, window, &root, &parent, &children, &count) == 0)
+                return None;
+            if (children != nullptr)
+                XFree(children);
+            if (parent == None || parent == root)
+                return window;
+            window = parent;
+        }
+    });
+
+    return found != None ? reinterpret_cast<EditorWindowHandle>((std::uintptr_t) found) : nullptr;
+}
+
+std::optional<ScreenRect> screenRectOf(EditorWindowHandle handle)
+{
+    if (handle == nullptr)
+        return std::nullopt;
+
+    return withDisplay([handle](Display* display) -> std::optional<ScreenRect> {
+        XWindowAttributes attributes {};
+        if (XGetWindowAttributes(display, asWindow(handle), &attributes) == 0)
+            return std::nullopt;
+
+        int x = 0, y = 0;
+        Window child = None;
+        XTranslateCoordinates(display, asWindow(handle), attributes.root, 0, 0, &x, &y, &child);
+        return ScreenRect { x, y, attributes.width, attributes.height };
+    });
+}
+
+void setEditorWindowOwner(EditorWindowHandle handle, EditorWindowHandle owner)
+{
+    changeWindow(handle, [owner](Display* display, Window window) {
+        if (owner != nullptr)
+            XSetTransientForHint(display, window, asWindow(owner));
+        else
+            XDeleteProperty(display, window, XA_WM_TRANSIENT_FOR);
+    });
+}
+
+EditorDpiScope::EditorDpiScope() = default;
+EditorDpiScope::~EditorDpiScope() = default;
+
 void showEditorWindow(EditorWindowHandle handle)
 {
     changeWindow(handle, [](Display* display, Window window) { XMapRaised(display, window); });
@@ -187,20 +325,22 @@ void showEditorWindow(EditorWindowHandle handle)
 
 void raiseEditorWindow(EditorWindowHandle handle)
 {
-    changeWindow(handle, [](Display* display, Window window) { XRaiseWindow(display, window); });
+    // Mapping an iconified (minimised) window is how a client restores it; on a mapped one it only
+    // raises.
+    changeWindow(handle, [](Display* display, Window window) { XMapRaised(display, window); });
 }
 
-void placeEditorWindow(EditorWindowHandle handle, int clientWidth, int clientHeight)
+void placeEditorWindow(EditorWindowHandle handle, int clientWidth, int clientHeight, int x, int y)
 {
     changeWindow(handle, [&](Display* display, Window window) {
-        // Ask window managers to keep the position given (the top left corner of the screen).
+        // Ask window managers to keep the position given.
         XSizeHints hints {};
         hints.flags = USPosition | PPosition;
-        hints.x = 0;
-        hints.y = 0;
+        hints.x = x;
+        hints.y = y;
         XSetWMNormalHints(display, window, &hints);
 
-        XMoveWindow(display, window, 0, 0);
+        XMoveWindow(display, window, x, y);
         setClientSize(window, clientWidth, clientHeight);
     });
 }

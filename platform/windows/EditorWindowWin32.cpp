@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace pendulum::platform
 {
@@ -13,10 +14,59 @@ namespace
 {
 constexpr UINT_PTR idleTimerId = 1;
 
+/** What the window's user data holds: its owner's events, and the plugin's view's last extent. */
+struct WindowRecord
+{
+    EditorWindowEvents events;
+    SIZE viewExtent { -1, -1 }; // right and bottom edges of the view; -1 without one
+};
+
+/**
+    The right and bottom edges of the plugin's view (the window's first child) in the client area;
+    -1, -1 without a child. A plugin that resizes its editor resizes that view.
+*/
+SIZE viewExtentOf(HWND window)
+{
+    HWND child = GetWindow(window, GW_CHILD);
+    if (child == nullptr)
+        return { -1, -1 };
+
+    RECT rect;
+    GetWindowRect(child, &rect);
+    MapWindowPoints(HWND_DESKTOP, window, reinterpret_cast<POINT*>(&rect), 2);
+    return { rect.right, rect.bottom };
+}
+
+void followView(HWND window, WindowRecord& record)
+{
+    const auto extent = viewExtentOf(window);
+    const bool known = record.viewExtent.cx >= 0;
+    const bool changed = extent.cx != record.viewExtent.cx || extent.cy != record.viewExtent.cy;
+    record.viewExtent = extent;
+
+    // A view that appears later (no view when the timer started) is taken as it comes.
+    if (known && changed && extent.cx > 0 && extent.cy > 0 && record.events.viewResized != nullptr)
+        record.events.viewResized(record.events.owner, (int) extent.cx, (int) extent.cy);
+}
+
+// The per-window DPI awareness functions, where the system has them (Windows 10 1607 and later,
+// recent Wine); looked up at run time so the DLL also loads where they are missing.
+using SetThreadDpiContext = DPI_AWARENESS_CONTEXT(WINAPI*)(DPI_AWARENESS_CONTEXT);
+using IsValidDpiContext = BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT);
+
+template <typename Function>
+Function user32Function(const char* name)
+{
+    HMODULE user32 = GetModuleHandleA("user32.dll");
+    return user32 != nullptr ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(user32, name)))
+                             : nullptr;
+}
+
 INT_PTR CALLBACK editorWindowProc(HWND window, UINT message, WPARAM, LPARAM)
 {
     // Null for the messages that arrive while the dialog is being created, before it is stored.
-    auto* events = reinterpret_cast<EditorWindowEvents*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    auto* record = reinterpret_cast<WindowRecord*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    auto* events = record != nullptr ? &record->events : nullptr;
 
     switch (message)
     {
@@ -28,13 +78,17 @@ INT_PTR CALLBACK editorWindowProc(HWND window, UINT message, WPARAM, LPARAM)
             break;
 
         case WM_TIMER:
-            if (events != nullptr && events->timer != nullptr)
-                events->timer(events->owner);
+            if (record != nullptr)
+                followView(window, *record);
+            // The view's owner may have destroyed the window by now: read the record again.
+            record = reinterpret_cast<WindowRecord*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+            if (record != nullptr && record->events.timer != nullptr)
+                record->events.timer(record->events.owner);
             break;
 
         case WM_NCDESTROY:
             SetWindowLongPtrA(window, GWLP_USERDATA, 0);
-            delete events;
+            delete record;
             break;
 
         default:
@@ -59,7 +113,7 @@ RECT outerRectForClient(HWND window, int clientWidth, int clientHeight)
 EditorWindowHandle createEditorWindow(const EditorDialogTemplate& dialogTemplate, const EditorWindowEvents& events)
 {
     // The window's user data holds a copy of the events, which the window frees when it goes.
-    auto* stored = new EditorWindowEvents(events);
+    auto* stored = new WindowRecord { events, { -1, -1 } };
     const auto* data = reinterpret_cast<LPCDLGTEMPLATEA>(dialogTemplate.words.data());
     HWND window = CreateDialogIndirectParamA(nullptr, data, nullptr, editorWindowProc, (LPARAM) stored);
 
@@ -81,17 +135,100 @@ void showEditorWindow(EditorWindowHandle window)
 
 void raiseEditorWindow(EditorWindowHandle window)
 {
-    if (window != nullptr)
-        SetWindowPos(asHwnd(window), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    if (window == nullptr)
+        return;
+
+    if (IsIconic(asHwnd(window)))
+        ShowWindow(asHwnd(window), SW_RESTORE);
+
+    SetWindowPos(asHwnd(window), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
 }
 
-void placeEditorWindow(EditorWindowHandle window, int clientWidth, int clientHeight)
+void placeEditorWindow(EditorWindowHandle window, int clientWidth, int clientHeight, int x, int y)
 {
     if (window == nullptr)
         return;
 
     const auto rect = outerRectForClient(asHwnd(window), clientWidth, clientHeight);
-    SetWindowPos(asHwnd(window), HWND_NOTOPMOST, 0, 0, rect.right - rect.left, rect.bottom - rect.top, 0);
+    SetWindowPos(asHwnd(window), HWND_NOTOPMOST, x, y, rect.right - rect.left, rect.bottom - rect.top, 0);
+}
+
+namespace
+{
+BOOL CALLBACK addMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM data)
+{
+    auto& areas = *reinterpret_cast<std::vector<ScreenRect>*>(data);
+    MONITORINFO info {};
+    info.cbSize = sizeof info;
+
+    if (GetMonitorInfoA(monitor, &info))
+    {
+        const auto& work = info.rcWork;
+        const ScreenRect area { (int) work.left, (int) work.top, (int) (work.right - work.left),
+                                (int) (work.bottom - work.top) };
+        if ((info.dwFlags & MONITORINFOF_PRIMARY) != 0)
+            areas.insert(areas.begin(), area);
+        else
+            areas.push_back(area);
+    }
+
+    return TRUE;
+}
+} // namespace
+
+std::vector<ScreenRect> monitorAreas()
+{
+    std::vector<ScreenRect> areas;
+    EnumDisplayMonitors(nullptr, nullptr, &addMonitor, reinterpret_cast<LPARAM>(&areas));
+    return areas;
+}
+
+EditorWindowHandle topLevelWindowOf(void* nativeView)
+{
+    if (nativeView == nullptr || !IsWindow(static_cast<HWND>(nativeView)))
+        return nullptr;
+
+    return GetAncestor(static_cast<HWND>(nativeView), GA_ROOT);
+}
+
+std::optional<ScreenRect> screenRectOf(EditorWindowHandle window)
+{
+    RECT rect;
+    if (window == nullptr || !GetWindowRect(asHwnd(window), &rect))
+        return std::nullopt;
+
+    return ScreenRect { (int) rect.left, (int) rect.top, (int) (rect.right - rect.left), (int) (rect.bottom - rect.top) };
+}
+
+void setEditorWindowOwner(EditorWindowHandle window, EditorWindowHandle owner)
+{
+    // For a top-level window this slot holds its owner, not a parent.
+    if (window != nullptr)
+        SetWindowLongPtrA(asHwnd(window), GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(owner));
+}
+
+EditorDpiScope::EditorDpiScope()
+{
+    static const auto setContext = user32Function<SetThreadDpiContext>("SetThreadDpiAwarenessContext");
+    static const auto isValid = user32Function<IsValidDpiContext>("IsValidDpiAwarenessContext");
+
+    if (setContext == nullptr)
+        return;
+
+    // GDI-scaled where the system has it (sharper text of GDI-drawn editors), plain unaware else.
+    auto context = DPI_AWARENESS_CONTEXT_UNAWARE_GDISCALED;
+    if (isValid == nullptr || !isValid(context))
+        context = DPI_AWARENESS_CONTEXT_UNAWARE;
+
+    previous = setContext(context);
+}
+
+EditorDpiScope::~EditorDpiScope()
+{
+    static const auto setContext = user32Function<SetThreadDpiContext>("SetThreadDpiAwarenessContext");
+
+    if (setContext != nullptr && previous != nullptr)
+        setContext(static_cast<DPI_AWARENESS_CONTEXT>(previous));
 }
 
 void resizeEditorWindow(EditorWindowHandle window, int clientWidth, int clientHeight)
@@ -106,8 +243,15 @@ void resizeEditorWindow(EditorWindowHandle window, int clientWidth, int clientHe
 
 void startEditorTimer(EditorWindowHandle window)
 {
-    if (window != nullptr)
-        SetTimer(asHwnd(window), idleTimerId, (UINT) editorIdlePeriodMs, nullptr);
+    if (window == nullptr)
+        return;
+
+    // The timer starts once the plugin's editor is open in the window: its view's extent now is
+    // the one the window was made for, and a change from it is the plugin resizing its editor.
+    if (auto* record = reinterpret_cast<WindowRecord*>(GetWindowLongPtrA(asHwnd(window), GWLP_USERDATA)))
+        record->viewExtent = viewExtentOf(asHwnd(window));
+
+    SetTimer(asHwnd(window), idleTimerId, (UINT) editorIdlePeriodMs, nullptr);
 }
 
 void stopEditorTimer(EditorWindowHandle window)

@@ -2,10 +2,14 @@
 // closed by the user and by the container, with the editor fixtures recording what they are asked.
 #include "container/PluginContainerAudioProcessor.h"
 #include "hosting/MyHostAudioProcessorEditor.h"
-#include "hosting/eee34ty0w9845rgymsiufdgomiugdfi.h"
+#include "EditorResize.h"
+#include "hosting/EffectHandle.h"
+#include "hosting/HostedEditorWindow.h"
+#include "platform/EditorPlacement.h"
 #include "support/ContainerTestAccess.h"
 #include "support/FixtureFiles.h"
 #include "support/NativeWindowProbe.h"
+#include "support/PanelProbe.h"
 #include "support/ScriptedLoadDialogs.h"
 #include "support/StdoutCapture.h"
 
@@ -151,6 +155,17 @@ juce::File artifactFolder()
     return juce::File(PENDULUM_ARTIFACT_DIR);
 }
 
+/** The primary monitor's top left corner, where the cascade of editor windows starts. */
+pendulum::platform::ScreenPoint primaryCorner()
+{
+    const auto monitors = pendulum::platform::monitorAreas();
+    return monitors.empty() ? pendulum::platform::ScreenPoint {}
+                            : pendulum::platform::ScreenPoint { monitors.front().x, monitors.front().y };
+}
+
+constexpr int margin = pendulum::platform::editorCascadeMargin;
+constexpr int step = pendulum::platform::editorCascadeStep;
+
 class EditorWindows : public ::testing::Test
 {
 protected:
@@ -212,9 +227,10 @@ class EditorRectVariants : public EditorWindows, public ::testing::WithParamInte
 {
 };
 
-TEST_P(EditorRectVariants, OpensSizedTitledAtTheCornerIdlesEvery100msAndClosesBeforeTheUnload)
+TEST_P(EditorRectVariants, OpensSizedTitledCascadedIdlesEvery100msAndClosesBeforeTheUnload)
 {
     const auto& c = GetParam();
+    ASSERT_EQ(container->getEditorCascadeIndex(), 0) << "the only container holds the first place";
     load(0, c.fixture);
     const auto afterLoad = log.size(c.fixture); // the loader's scan made and deleted an instance
 
@@ -232,10 +248,11 @@ TEST_P(EditorRectVariants, OpensSizedTitledAtTheCornerIdlesEvery100msAndClosesBe
     ASSERT_NE(opened, events.end());
     EXPECT_EQ(juce::String(opened->detail).getHexValue64(), (juce::int64) reinterpret_cast<std::uintptr_t>(handle));
 
+    // Without a panel on the screen: the primary monitor, the cascade's first place, not its corner.
     const auto geometry = native_window::geometryOf(handle);
     ASSERT_TRUE(geometry.has_value());
-    EXPECT_EQ(geometry->x, 0);
-    EXPECT_EQ(geometry->y, 0);
+    EXPECT_EQ(geometry->x, primaryCorner().x + margin);
+    EXPECT_EQ(geometry->y, primaryCorner().y + margin);
     if (c.clientWidth == frameOnly)
     {
         const auto empty = native_window::frameOnlyClientSize(handle);
@@ -247,7 +264,7 @@ TEST_P(EditorRectVariants, OpensSizedTitledAtTheCornerIdlesEvery100msAndClosesBe
         EXPECT_EQ(geometry->clientWidth, c.clientWidth);
         EXPECT_EQ(geometry->clientHeight, c.clientHeight);
     }
-    EXPECT_EQ(native_window::titleOf(handle), c.fixture);
+    EXPECT_EQ(native_window::titleOf(handle), std::string("default instance - slot 1 - ") + c.fixture);
 
     // Idle calls over one second of the message loop: about ten, never timed tightly.
     const auto before = log.events(c.fixture).size();
@@ -295,7 +312,8 @@ INSTANTIATE_TEST_SUITE_P(
         RectCase { "EditorSynthZeroRect", opcodes({ effEditGetRect, effEditOpen, effEditGetRect, effEditTop }),
                    frameOnly, frameOnly, false },
         RectCase { "EditorSynthNoEditor", opcodes({ effEditGetRect, effEditOpen, effEditGetRect, effEditTop }), 800,
-                   600, false }),
+                   600, false },
+        RectCase { "EditorSynthResizing", opcodes({ effEditGetRect, effEditOpen, effEditTop }), 320, 240, true }),
     [](const auto& info) { return std::string(info.param.fixture).substr(std::string("EditorSynth").size()); });
 
 TEST_F(EditorWindows, SecondOpenRaisesTheWindowAndRetitlesItWithoutReopening)
@@ -312,7 +330,7 @@ TEST_F(EditorWindows, SecondOpenRaisesTheWindowAndRetitlesItWithoutReopening)
 
     EXPECT_EQ(handleOf(0), first);
     EXPECT_TRUE(native_window::isStackedAbove(handleOf(0), handleOf(1)));
-    EXPECT_EQ(native_window::titleOf(first), "EditorSynthNormal");
+    EXPECT_EQ(native_window::titleOf(first), "default instance - slot 1 - EditorSynthNormal");
     EXPECT_TRUE(log.sequence("EditorSynthNormal", before).empty()) << "nothing is sent to an open editor";
 }
 
@@ -436,4 +454,299 @@ TEST_F(EditorWindows, ContainerDestroyedWithBothEditorsOpenClosesBothFirst)
     EXPECT_FALSE(native_window::exists(second));
     pump(300); // no timer of a closed window may fire into the deleted objects
 }
+// Where a window opens: a table of monitor layouts, anchors (the container's editor) and cascade
+// places. Monitor rectangles are x, y, width, height; the first one is the primary.
+TEST(EditorPlacement, OnTheMonitorOfTheAnchorCascadedAndKeptOnIt)
+{
+    using pendulum::platform::ScreenPoint;
+    using pendulum::platform::ScreenRect;
+    struct Case
+    {
+        const char* name;
+        std::vector<ScreenRect> monitors;
+        std::optional<ScreenRect> anchor;
+        int cascade;
+        int width, height;
+        ScreenPoint expected;
+    };
+    const ScreenRect left { 0, 0, 1920, 1080 }, right { 1920, 0, 1280, 1024 }, above { 0, -900, 1600, 900 };
+    const std::vector<Case> cases {
+        { "no anchor: primary monitor, first place", { left, right }, std::nullopt, 0, 320, 240, { 48, 48 } },
+        { "no anchor, the primary on the right", { right, left }, std::nullopt, 0, 320, 240, { 1968, 48 } },
+        { "anchor on the second monitor", { left, right }, ScreenRect { 2000, 100, 368, 384 }, 0, 320, 240, { 1968, 48 } },
+        { "anchor on a monitor above the primary", { left, above }, ScreenRect { 100, -500, 368, 384 }, 1, 320, 240,
+          { 80, -820 } },
+        { "anchor across two monitors: the one with more of it", { left, right }, ScreenRect { 1800, 0, 368, 384 }, 0,
+          320, 240, { 1968, 48 } },
+        { "anchor on no monitor: the primary", { left, right }, ScreenRect { 5000, 5000, 368, 384 }, 0, 320, 240,
+          { 48, 48 } },
+        { "slot 2 of the first container", { left }, std::nullopt, 1, 320, 240, { 80, 80 } },
+        { "slot 1 of the second container", { left }, std::nullopt, 2, 320, 240, { 112, 112 } },
+        { "a place that would leave the monitor starts the cascade again", { { 0, 0, 500, 400 } }, std::nullopt, 3,
+          320, 300, { 48 + 32, 48 + 32 } },
+        { "the last place that fits", { { 0, 0, 500, 400 } }, std::nullopt, 1, 320, 300, { 80, 80 } },
+        { "a window larger than the monitor: its corner", { { 0, 0, 500, 400 } }, std::nullopt, 1, 600, 300, { 0, 0 } },
+        { "no monitor known: the fallback's place", {}, std::nullopt, 0, 320, 240, { 0, 0 } },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        const auto monitor = pendulum::platform::monitorFor(c.monitors, c.anchor, ScreenRect { 0, 0, 320, 240 });
+        const auto corner = pendulum::platform::cascadedPosition(monitor, c.cascade, c.width, c.height);
+        EXPECT_EQ(corner.x, c.expected.x);
+        EXPECT_EQ(corner.y, c.expected.y);
+    }
+}
+
+/** A second container, loaded and prepared like the fixture's. */
+std::unique_ptr<PluginContainerAudioProcessor> makeContainer(DialogScript& script)
+{
+    auto container = std::make_unique<PluginContainerAudioProcessor>();
+    container->setLoadDialogs(std::make_unique<ScriptedLoadDialogs>(script));
+    container->prepareToPlay(44100.0, 256);
+    return container;
+}
+
+TEST_F(EditorWindows, TitledWithInstanceSlotFromOneAndPluginAndCascadedBySlotAndContainer)
+{
+    container->setInstanceName("Stage left");
+    load(0, "EditorSynthNormal");
+    load(1, "EditorSynthNormal");
+    container->openEditor(0);
+    container->openEditor(1);
+
+    auto second = makeContainer(script);
+    ASSERT_EQ(second->getEditorCascadeIndex(), 1);
+    second->setInstanceName("Stage right");
+    ASSERT_TRUE(second->loadPlugin(1, FixtureFiles::path("EditorSynthLateRect"), {}));
+    second->openEditor(1);
+    auto* secondWindow = PluginContainerTestAccess::editorHolder(*second, 1)->getEditorWindow();
+    ASSERT_NE(secondWindow, nullptr);
+
+    struct Expected
+    {
+        void* window;
+        std::string title;
+        int cascade;
+    };
+    const std::vector<Expected> expected {
+        { handleOf(0), "Stage left - slot 1 - EditorSynthNormal", 0 },
+        { handleOf(1), "Stage left - slot 2 - EditorSynthNormal", 1 },
+        { secondWindow->getWindowHandle(), "Stage right - slot 2 - EditorSynthLateRect", 3 },
+    };
+    const auto corner = primaryCorner();
+
+    for (const auto& e : expected)
+    {
+        SCOPED_TRACE(e.title);
+        EXPECT_EQ(native_window::titleOf(e.window), e.title);
+        const auto geometry = native_window::geometryOf(e.window);
+        ASSERT_TRUE(geometry.has_value());
+        EXPECT_EQ(geometry->x, corner.x + margin + e.cascade * step);
+        EXPECT_EQ(geometry->y, corner.y + margin + e.cascade * step);
+    }
+
+    // A renamed instance: the next "Edit" gives the open window its new title.
+    container->setInstanceName("Encore");
+    container->openEditor(0);
+    EXPECT_EQ(native_window::titleOf(handleOf(0)), "Encore - slot 1 - EditorSynthNormal");
+
+    // The first container gone, its place is free for the next one; the second keeps its own.
+    container.reset();
+    auto third = makeContainer(script);
+    EXPECT_EQ(third->getEditorCascadeIndex(), 0);
+    EXPECT_EQ(second->getEditorCascadeIndex(), 1);
+}
+
+/** The container's panel shown on the screen, top-level or inside a host's window, as a wrapper does. */
+struct PanelOnScreen
+{
+    PanelOnScreen(PluginContainerAudioProcessor& container, int x, int y, void* hostWindow = nullptr)
+        : editor(panel_probe::openEditor(container))
+    {
+        if (hostWindow != nullptr)
+        {
+            editor->setTopLeftPosition(0, 0);
+            editor->addToDesktop(0, hostWindow);
+        }
+        else
+        {
+            editor->setTopLeftPosition(x, y);
+            editor->addToDesktop(0);
+        }
+        editor->setVisible(true);
+        // The panel is where it was put once the window system has it there.
+        const auto wanted = hostWindow != nullptr ? native_window::geometryOf(hostWindow)->x : x;
+        EXPECT_TRUE(pumpUntil([&] {
+            auto* peer = editor->getPeer();
+            const auto root = peer != nullptr ? pendulum::platform::topLevelWindowOf(peer->getNativeHandle()) : nullptr;
+            const auto place = root != nullptr ? native_window::geometryOf(root) : std::nullopt;
+            return place.has_value() && place->x == wanted;
+        }));
+    }
+
+    void* nativeHandle() const { return editor->getPeer()->getNativeHandle(); }
+
+    panel_probe::EditorPtr editor;
+};
+
+TEST_F(EditorWindows, OpensOnTheMonitorOfTheContainersPanel)
+{
+    using Rect = juce::Rectangle<int>;
+    struct Case
+    {
+        const char* name;
+        std::vector<Rect> monitors; // the first is the primary
+        std::optional<juce::Point<int>> panel;
+        int expectedX;
+    };
+    const std::vector<Case> cases {
+        { "panel on the second monitor", { Rect(0, 0, 640, 1024), Rect(640, 0, 640, 1024) }, juce::Point<int>(700, 100),
+          640 + margin },
+        { "panel on the primary monitor", { Rect(0, 0, 640, 1024), Rect(640, 0, 640, 1024) }, juce::Point<int>(100, 100),
+          margin },
+        { "no panel, the primary on the right", { Rect(640, 0, 640, 1024), Rect(0, 0, 640, 1024) }, std::nullopt,
+          640 + margin },
+        { "panel on the left one, the primary on the right", { Rect(640, 0, 640, 1024), Rect(0, 0, 640, 1024) },
+          juce::Point<int>(50, 300), margin },
+    };
+
+    if (!native_window::setMonitors(cases.front().monitors))
+        GTEST_SKIP() << "this display cannot be divided into monitors; the placement table covers the choice";
+
+    load(0, "EditorSynthNormal");
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(native_window::setMonitors(c.monitors));
+        std::unique_ptr<PanelOnScreen> panel;
+        if (c.panel.has_value())
+            panel = std::make_unique<PanelOnScreen>(*container, c.panel->x, c.panel->y);
+
+        container->openEditor(0);
+        const auto geometry = native_window::geometryOf(handleOf(0));
+        ASSERT_TRUE(geometry.has_value());
+        EXPECT_EQ(geometry->x, c.expectedX);
+        EXPECT_EQ(geometry->y, margin);
+
+        native_window::requestClose(handleOf(0));
+        ASSERT_TRUE(pumpUntil([&] { return handleOf(0) == nullptr; }));
+    }
+
+    native_window::clearMonitors();
+}
+
+TEST_F(EditorWindows, OwnedByTheTopLevelWindowThatShowsThePanel)
+{
+    load(0, "EditorSynthNormal");
+
+    // No panel: no owner.
+    container->openEditor(0);
+    EXPECT_EQ(native_window::ownerOf(handleOf(0)), nullptr);
+    native_window::requestClose(handleOf(0));
+    ASSERT_TRUE(pumpUntil([&] { return handleOf(0) == nullptr; }));
+
+    // The panel as a window of its own: that window.
+    {
+        PanelOnScreen panel(*container, 200, 200);
+        container->openEditor(0);
+        EXPECT_EQ(native_window::ownerOf(handleOf(0)), panel.nativeHandle());
+        native_window::requestClose(handleOf(0));
+        ASSERT_TRUE(pumpUntil([&] { return handleOf(0) == nullptr; }));
+    }
+
+    // The panel inside a host's window, as a plugin host shows it: the host's window.
+    void* host = native_window::makeHostWindow(300, 120, 400, 420);
+    ASSERT_NE(host, nullptr);
+    {
+        PanelOnScreen panel(*container, 0, 0, host);
+        ASSERT_NE(panel.nativeHandle(), host);
+        container->openEditor(0);
+        EXPECT_EQ(native_window::ownerOf(handleOf(0)), host);
+        container->unloadPlugin(0, false, true);
+    }
+    native_window::destroyHostWindow(host);
+}
+
+TEST_F(EditorWindows, EditOnAMinimisedWindowRestoresAndRaisesIt)
+{
+    load(0, "EditorSynthNormal");
+    load(1, "EditorSynthLateRect");
+    auto editor = panel_probe::openEditor(*container);
+    auto& panel = panel_probe::panelOf(*editor);
+    panel_probe::click(panel_probe::child<juce::TextButton>(panel, "plugin1Edit"));
+    panel_probe::click(panel_probe::child<juce::TextButton>(panel, "plugin1Edit2"));
+    void* first = handleOf(0);
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(handleOf(1), nullptr);
+
+    native_window::minimise(first);
+    ASSERT_TRUE(native_window::isMinimised(first));
+    const auto before = log.size("EditorSynthNormal");
+
+    panel_probe::click(panel_probe::child<juce::TextButton>(panel, "plugin1Edit"));
+
+    EXPECT_TRUE(pumpUntil([&] { return !native_window::isMinimised(first); }));
+    EXPECT_EQ(handleOf(0), first) << "the same window, not a new one";
+    EXPECT_TRUE(native_window::isStackedAbove(first, handleOf(1)));
+    EXPECT_TRUE(log.sequence("EditorSynthNormal", before).empty()) << "the open editor is not opened again";
+}
+
+TEST_F(EditorWindows, APluginThatResizesItsEditorGetsAWindowOfTheNewSize)
+{
+    load(0, "EditorSynthResizing");
+    container->openEditor(0);
+    void* handle = handleOf(0);
+    const auto opened = native_window::geometryOf(handle);
+    ASSERT_TRUE(opened.has_value());
+    ASSERT_EQ(opened->clientWidth, 320);
+    auto* effect = vstEffectOf(*container->getPluginInstance(0));
+    ASSERT_NE(effect, nullptr);
+
+    struct Size
+    {
+        int width, height;
+    };
+    for (const auto size : { Size { 520, 380 }, Size { 200, 150 }, Size { 640, 200 } })
+    {
+        SCOPED_TRACE(std::to_string(size.width) + " x " + std::to_string(size.height));
+        ASSERT_EQ(effect->dispatcher(effect, 50 /* effVendorSpecific */, editor_resize::kResizeIndex, size.width,
+                                     nullptr, (float) size.height),
+                  1);
+        EXPECT_TRUE(pumpUntil([&] {
+            const auto geometry = native_window::geometryOf(handle);
+            return geometry.has_value() && geometry->clientWidth == size.width && geometry->clientHeight == size.height;
+        }));
+        const auto geometry = native_window::geometryOf(handle);
+        ASSERT_TRUE(geometry.has_value());
+        EXPECT_EQ(geometry->x, opened->x) << "it stays where it stands";
+        EXPECT_EQ(geometry->y, opened->y);
+
+        // The plugin's view fills the new window: its colour at the far corner.
+        const juce::Colour teal(0xFF2A9D8F);
+        EXPECT_TRUE(pumpUntil([&] {
+            return native_window::captureClient(handle).getPixelAt(size.width - 3, size.height - 3) == teal;
+        }));
+    }
+}
+
+#if defined(_WIN32)
+TEST_F(EditorWindows, EditorsAreShownSystemScaledForTheMonitorsDpi)
+{
+    load(0, "EditorSynthNormal");
+    container->openEditor(0);
+    const auto window = native_window::isSystemScaled(handleOf(0));
+    if (!window.has_value())
+        GTEST_SKIP() << "this system has no per-window DPI awareness";
+
+    // Our window and the plugin's view inside it: scaled by the system, not drawn at 1:1 pixels.
+    EXPECT_TRUE(*window);
+    void* view = native_window::firstChildOf(handleOf(0));
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(native_window::isSystemScaled(view), std::optional<bool>(true));
+}
+#endif
+
 } // namespace

@@ -4,8 +4,9 @@
 #include "console/ConsoleGlobals.h"
 #include "console/KWDebugConsoleWindow.h"
 #include "container/PluginContainerAudioProcessor.h"
+#include "hosting/EffectHandle.h"
 #include "hosting/MyHostAudioProcessorEditor.h"
-#include "hosting/eee34ty0w9845rgymsiufdgomiugdfi.h"
+#include "hosting/HostedEditorWindow.h"
 #include "support/ConsoleProbe.h"
 #include "support/ContainerTestAccess.h"
 #include "support/CrashSupport.h"
@@ -740,12 +741,14 @@ TEST_F(Panel, EditOpensTheEditorOfItsOwnSlot)
         const auto lines = console_probe::linesOf([&] { click(editButton(slot)); });
         EXPECT_EQ(lines, juce::StringArray { "default instance:openEditor: " + juce::String(slot) });
 
-        // The slot's plugin's own editor is open, in a window titled with that plugin's name.
+        // The slot's plugin's own editor is open, in a window titled with the instance, the slot
+        // counted from 1 and that plugin's name.
         auto* holder = PluginContainerTestAccess::editorHolder(*container, slot);
         ASSERT_NE(holder, nullptr);
         ASSERT_NE(holder->getEditorWindow(), nullptr);
         EXPECT_TRUE(holder->getEditorWindow()->isEditorOpen());
-        EXPECT_EQ(native_window::titleOf(holder->getEditorWindow()->getWindowHandle()), names[slot].toStdString());
+        EXPECT_EQ(native_window::titleOf(holder->getEditorWindow()->getWindowHandle()),
+                  "default instance - slot " + std::to_string(slot + 1) + " - " + names[slot].toStdString());
     }
 }
 
@@ -1154,6 +1157,50 @@ TEST_F(Panel, ProgramPickedInTheListChangesTheRealPlugin)
     EXPECT_EQ(plugin->getProgramName(plugin->getCurrentProgram()), "Soft");
 }
 
+TEST_F(Panel, ChooserFollowsProgramsChangedInThePluginsOwnEditor)
+{
+    // PlainSynth's stand-ins for a user in its editor (see PlainSynth.h): each ends by asking the
+    // host to renew its display.
+    constexpr Vst2::VstInt32 editorProgram = CCONST('P', 'S', 'e', 'p');
+    constexpr Vst2::VstInt32 editorBank = CCONST('P', 'S', 'e', 'b');
+    loadByClick(0, "PlainSynth");
+    loadByClick(1, "PlainSynth");
+    auto* effect = vstEffectOf(*container->getPluginInstance(1));
+    ASSERT_NE(effect, nullptr);
+    const auto untouched = itemsOf(chooser(0));
+
+    struct Step
+    {
+        const char* what;
+        Vst2::VstInt32 opcode;
+        int program;
+        const char* bank;
+        juce::StringArray items;
+    };
+    const std::vector<Step> steps {
+        { "a program picked in the editor", editorProgram, 2, nullptr, { "1=0:Init", "2=1:Bright", "3=2:Soft" } },
+        { "a bank loaded in the editor", editorBank, 1, "Strings", { "1=0:Strings 1", "2=1:Strings 2", "3=2:Strings 3" } },
+        { "another bank, the first program", editorBank, 0, "Organ", { "1=0:Organ 1", "2=1:Organ 2", "3=2:Organ 3" } },
+    };
+
+    for (const auto& step : steps)
+    {
+        SCOPED_TRACE(step.what);
+        ASSERT_EQ(effect->dispatcher(effect, 50 /* effVendorSpecific */, step.opcode, step.program,
+                                     const_cast<char*>(step.bank), 0.0f),
+                  1);
+        EXPECT_TRUE(pumpUntil([&] { return chooser(1).getSelectedItemIndex() == step.program && itemsOf(chooser(1)) == step.items; }))
+            << itemsOf(chooser(1)).joinIntoString(", ") << " selected " << chooser(1).getSelectedItemIndex();
+        EXPECT_EQ(chooser(1).getText(), step.items[step.program].fromFirstOccurrenceOf("=", false, false));
+        EXPECT_EQ(itemsOf(chooser(0)), untouched) << "the other slot's chooser stays as it was";
+    }
+
+    // A pick in the renewed list still reaches the plugin.
+    chooser(1).setSelectedItemIndex(2);
+    EXPECT_TRUE(pumpUntil([&] { return container->getPluginInstance(1)->getCurrentProgram() == 2; }));
+    EXPECT_EQ(container->getPluginInstance(1)->getProgramName(2), "Organ 3");
+}
+
 //==================================================================================================
 // Requests from the processor.
 
@@ -1329,5 +1376,63 @@ TEST_F(Panel, Screenshots)
     EXPECT_TRUE(activeToggle(1).getToggleState());
     expectLastEvent("slot 1 crashed; playing slot 2");
     saveScreenshotIfAsked(*editor, "panel-crashed");
+
+    // The same at 200 %, as a host on a high-DPI monitor shows it: the editor scaled by the host's
+    // factor inside the host's component.
+    juce::Component host;
+    host.addAndMakeVisible(*editor);
+    editor->setScaleFactor(2.0f);
+    host.setSize(editor->getBoundsInParent().getWidth(), editor->getBoundsInParent().getHeight());
+    EXPECT_EQ(host.getWidth(), 736);
+    EXPECT_EQ(host.getHeight(), 768);
+    paint(host);
+    saveScreenshotIfAsked(host, "panel-crashed-200");
+    host.removeChildComponent(editor.get());
+}
+
+TEST_F(Panel, KeepsItsLayoutAtTheHostsDisplayScale)
+{
+    loadByClick(0, "PlainSynth");
+    juce::Component host; // what the wrapper puts the editor in
+    host.addAndMakeVisible(*editor);
+
+    struct Control
+    {
+        juce::Component* component;
+        juce::Rectangle<int> at100; // its place on the panel at 100 %
+    };
+    const std::vector<Control> controls {
+        { &editButton(0), { 16, 148, 150, 24 } },
+        { &editButton(1), { 200, 148, 150, 24 } },
+        { &chooser(0), { 16, 188, 150, 24 } },
+        { &status(0), status(0).getBounds() },
+        { &get<juce::Label>("lastEvent"), get<juce::Label>("lastEvent").getBounds() },
+    };
+
+    for (const float scale : { 1.0f, 1.5f, 2.0f, 1.0f })
+    {
+        SCOPED_TRACE(scale);
+        editor->setScaleFactor(scale);
+        const auto size = editor->getBoundsInParent();
+        EXPECT_EQ(size.getWidth(), juce::roundToInt(368 * scale));
+        EXPECT_EQ(size.getHeight(), juce::roundToInt(384 * scale));
+        EXPECT_EQ(editor->getWidth(), 368) << "the panel's own layout is the 100 % one";
+        EXPECT_EQ(editor->getHeight(), 384);
+
+        for (const auto& control : controls)
+        {
+            SCOPED_TRACE(control.component->getName());
+            EXPECT_EQ(host.getLocalArea(control.component, control.component->getLocalBounds()),
+                      (control.at100.toFloat() * scale).getSmallestIntegerContainer());
+        }
+
+        // Painted at that scale, the picture has the scaled size and the panel's fill.
+        host.setSize(size.getWidth(), size.getHeight());
+        const auto picture = host.createComponentSnapshot(host.getLocalBounds());
+        EXPECT_EQ(picture.getWidth(), size.getWidth());
+        EXPECT_EQ(picture.getPixelAt(juce::roundToInt(4 * scale), juce::roundToInt(51 * scale)), juce::Colour(GUI::backgroundArgb));
+    }
+
+    host.removeChildComponent(editor.get());
 }
 } // namespace

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include "console/SessionLog.h"
+
 #if defined(__linux__)
 #include <X11/Xlib.h>
 
@@ -25,5 +27,12 @@ int main(int argc, char** argv)
     XSetErrorHandler(ignoreXError);
 #endif
     juce::ScopedJuceInitialiser_GUI juceInitialiser;
+
+    // Run by hand rather than by CTest (which sets it): the session logs still stay out of the
+    // user's data folder.
+    if (juce::SystemStats::getEnvironmentVariable("PENDULUM_LOG_DIR", {}).isEmpty())
+        session_log::setFolder(juce::File::getSpecialLocation(juce::File::tempDirectory)
+                                   .getChildFile("pendulum-tests")
+                                   .getChildFile("logs"));
     return RUN_ALL_TESTS();
 }

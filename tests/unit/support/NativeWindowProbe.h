@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 /**
     What a test can see of a native top-level window from outside, the way a user or a window
@@ -43,6 +44,43 @@ bool isStackedAbove(void* upper, void* lower);
 
 /** Asks the window to close, as its frame's close button does (WM_CLOSE / WM_DELETE_WINDOW). */
 void requestClose(void* window);
+
+/** The window's owner: WM_TRANSIENT_FOR on X11, GetWindow(GW_OWNER) on Windows; null for none. */
+void* ownerOf(void* window);
+
+/**
+    Minimises the window as the user does from its frame. On X11 the client's request goes to the
+    window manager; a bare X server has none, so the probe then does what one does: it marks the
+    window iconic (WM_STATE) and unmaps it.
+*/
+void minimise(void* window);
+
+/** True while the window is minimised (not mapped on X11, iconic on Windows). */
+bool isMinimised(void* window);
+
+/**
+    A plain top-level window of width x height at (x, y), standing for a host's window that the
+    container's editor is embedded in; destroyed with destroyHostWindow.
+*/
+void* makeHostWindow(int x, int y, int width, int height);
+void destroyHostWindow(void* window);
+
+/**
+    True if the system scales the window for the monitor's DPI (its DPI awareness is "unaware"),
+    false if the window draws at the monitor's own pixels; nothing where the system has no such
+    setting (X11) or cannot tell.
+*/
+std::optional<bool> isSystemScaled(void* window);
+
+/** The window's first child (the plugin's view inside a host's window); null without one. */
+void* firstChildOf(void* window);
+
+/**
+    Divides the screen into virtual monitors (RandR monitors on X11), the first one primary; false
+    where the system cannot (Windows, an X server without RandR 1.5). clearMonitors undoes it.
+*/
+bool setMonitors(const std::vector<juce::Rectangle<int>>& monitors);
+void clearMonitors();
 
 /** The pixels of the window's client area as they are on the screen now. */
 juce::Image captureClient(void* window);

@@ -93,6 +93,64 @@ void requestClose(void* window)
     PostMessageA(asHwnd(window), WM_CLOSE, 0, 0);
 }
 
+void* ownerOf(void* window)
+{
+    return GetWindow(asHwnd(window), GW_OWNER);
+}
+
+void minimise(void* window)
+{
+    ShowWindow(asHwnd(window), SW_MINIMIZE);
+}
+
+bool isMinimised(void* window)
+{
+    return IsIconic(asHwnd(window)) != FALSE;
+}
+
+void* makeHostWindow(int x, int y, int width, int height)
+{
+    HWND window = CreateWindowExA(0, "STATIC", "host window", WS_OVERLAPPEDWINDOW | WS_VISIBLE, x, y, width, height,
+                                  nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    return window;
+}
+
+void destroyHostWindow(void* window)
+{
+    DestroyWindow(asHwnd(window));
+}
+
+std::optional<bool> isSystemScaled(void* window)
+{
+    using GetContext = DPI_AWARENESS_CONTEXT(WINAPI*)(HWND);
+    using ContextAwareness = DPI_AWARENESS(WINAPI*)(DPI_AWARENESS_CONTEXT);
+    HMODULE user32 = GetModuleHandleA("user32.dll");
+    const auto getContext = reinterpret_cast<GetContext>(
+        reinterpret_cast<void*>(GetProcAddress(user32, "GetWindowDpiAwarenessContext")));
+    const auto awarenessOf = reinterpret_cast<ContextAwareness>(
+        reinterpret_cast<void*>(GetProcAddress(user32, "GetAwarenessFromDpiAwarenessContext")));
+
+    if (getContext == nullptr || awarenessOf == nullptr)
+        return std::nullopt;
+
+    const auto awareness = awarenessOf(getContext(asHwnd(window)));
+    if (awareness == DPI_AWARENESS_INVALID)
+        return std::nullopt;
+    return awareness == DPI_AWARENESS_UNAWARE;
+}
+
+void* firstChildOf(void* window)
+{
+    return GetWindow(asHwnd(window), GW_CHILD);
+}
+
+bool setMonitors(const std::vector<juce::Rectangle<int>>&)
+{
+    return false;
+}
+
+void clearMonitors() {}
+
 juce::Image captureClient(void* window)
 {
     if (!exists(window))

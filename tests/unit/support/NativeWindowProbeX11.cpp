@@ -3,6 +3,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xrandr.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -139,6 +140,147 @@ void requestClose(void* window)
     event.xclient.data.l[1] = CurrentTime;
     XSendEvent(display, asWindow(window), False, NoEventMask, &event);
     XFlush(display);
+}
+
+void* ownerOf(void* window)
+{
+    Window owner = None;
+    if (XGetTransientForHint(probeDisplay(), asWindow(window), &owner) == 0)
+        return nullptr;
+    return reinterpret_cast<void*>((std::uintptr_t) owner);
+}
+
+void minimise(void* window)
+{
+    auto* display = probeDisplay();
+    XIconifyWindow(display, asWindow(window), DefaultScreen(display));
+
+    // No window manager on a bare server: do its part.
+    const Atom wmState = XInternAtom(display, "WM_STATE", False);
+    const long state[2] = { IconicState, None };
+    XChangeProperty(display, asWindow(window), wmState, wmState, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(state), 2);
+    XUnmapWindow(display, asWindow(window));
+    XSync(display, False);
+}
+
+bool isMinimised(void* window)
+{
+    auto* display = probeDisplay();
+    XSync(display, False);
+    XWindowAttributes attributes {};
+    return XGetWindowAttributes(display, asWindow(window), &attributes) != 0 && attributes.map_state != IsViewable;
+}
+
+void* makeHostWindow(int x, int y, int width, int height)
+{
+    auto* display = probeDisplay();
+    const int screen = DefaultScreen(display);
+    const Window window = XCreateSimpleWindow(display, RootWindow(display, screen), x, y, (unsigned) width,
+                                              (unsigned) height, 0, BlackPixel(display, screen), 0x404040);
+    XMapWindow(display, window);
+    XSync(display, False);
+    return reinterpret_cast<void*>((std::uintptr_t) window);
+}
+
+void destroyHostWindow(void* window)
+{
+    XDestroyWindow(probeDisplay(), asWindow(window));
+    XSync(probeDisplay(), False);
+}
+
+std::optional<bool> isSystemScaled(void*)
+{
+    return std::nullopt;
+}
+
+void* firstChildOf(void* window)
+{
+    Window root = None, parent = None;
+    Window* children = nullptr;
+    unsigned count = 0;
+    void* first = nullptr;
+    if (XQueryTree(probeDisplay(), asWindow(window), &root, &parent, &children, &count) != 0 && children != nullptr)
+    {
+        if (count > 0)
+            first = reinterpret_cast<void*>((std::uintptr_t) children[0]);
+        XFree(children);
+    }
+    return first;
+}
+
+namespace
+{
+std::vector<Atom>& monitorNames()
+{
+    static std::vector<Atom> names;
+    return names;
+}
+} // namespace
+
+bool setMonitors(const std::vector<juce::Rectangle<int>>& monitors)
+{
+    auto* display = probeDisplay();
+    int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+    if (!XRRQueryExtension(display, &eventBase, &errorBase) || !XRRQueryVersion(display, &major, &minor)
+        || major * 100 + minor < 105)
+        return false;
+
+    clearMonitors();
+    const Window root = DefaultRootWindow(display);
+
+    // The first monitor takes over the screen's output, whose own monitor covers the whole screen
+    // and would otherwise be listed besides the test's.
+    XRRScreenResources* resources = XRRGetScreenResources(display, root);
+    if (resources == nullptr || resources->noutput < 1)
+    {
+        if (resources != nullptr)
+            XRRFreeScreenResources(resources);
+        return false;
+    }
+
+    for (size_t i = 0; i < monitors.size(); ++i)
+    {
+        const auto& area = monitors[i];
+        XRRMonitorInfo info {};
+        info.name = XInternAtom(display, ("PENDULUM-TEST-" + std::to_string(i)).c_str(), False);
+        info.primary = i == 0 ? True : False;
+        info.automatic = False;
+        info.noutput = i == 0 ? 1 : 0;
+        info.x = area.getX();
+        info.y = area.getY();
+        info.width = area.getWidth();
+        info.height = area.getHeight();
+        // Millimetres at about 96 dots per inch.
+        info.mwidth = area.getWidth() * 254 / 960;
+        info.mheight = area.getHeight() * 254 / 960;
+        info.outputs = i == 0 ? resources->outputs : nullptr;
+        XRRSetMonitor(display, root, &info);
+        monitorNames().push_back(info.name);
+    }
+
+    XSync(display, False);
+    XRRFreeScreenResources(resources);
+
+    // The test's monitors are in charge only if they are all a client is given.
+    int count = 0;
+    auto* listed = XRRGetMonitors(display, root, True, &count);
+    if (listed != nullptr)
+        XRRFreeMonitors(listed);
+    if (count == (int) monitors.size())
+        return true;
+
+    clearMonitors();
+    return false;
+}
+
+void clearMonitors()
+{
+    auto* display = probeDisplay();
+    for (auto name : monitorNames())
+        XRRDeleteMonitor(display, DefaultRootWindow(display), name);
+    monitorNames().clear();
+    XSync(display, False);
 }
 
 juce::Image captureClient(void* window)

@@ -8,8 +8,12 @@
     directly through the plugin's VST2 dispatcher (the editor opcodes 13 to 21), not through the
     framework's plugin-editor classes, and owns the native window it opens the editor in.
 
-    Message thread only. The window opens at the top left corner of the screen, sized to the
-    plugin's editor rectangle; a 100 ms timer sends the editor its idle calls while it is open.
+    Message thread only. The window opens sized to the plugin's editor rectangle, on the monitor of
+    its owner (the top-level window of the container's editor; the primary monitor without one),
+    at the cascade position it was given, and stays above its owner. It follows the plugin's view
+    when the plugin resizes its editor. A 100 ms timer sends the editor its idle calls while it is
+    open. On Windows the window and the plugin's editor are made system-scaled (DPI-unaware), so an
+    editor drawn for 96 DPI is shown at its size on a high-DPI monitor.
     Closing the window from its frame closes the plugin's editor and destroys the native window;
     the object stays, and the next openEditorWindow makes a new one.
 
@@ -40,7 +44,14 @@ public:
     /** Sets the window's title (UTF-8). */
     virtual void setWindowTitle(const char* text);
 
-    /** Puts the window on top without moving or resizing it. */
+    /**
+        Where the next window opens: on `owner`'s monitor, owned by it (null: no owner, the primary
+        monitor), at cascade position `cascadeStep` (see platform/EditorPlacement.h). An open
+        window takes the new owner at once.
+    */
+    void setPlacement(pendulum::platform::EditorWindowHandle owner, int cascadeStep);
+
+    /** Puts the window on top without moving or resizing it, restoring it if it is minimised. */
     void raiseWindow();
     void _bringToFront();
 
@@ -56,12 +67,19 @@ private:
 
     static void closeRequestedCallback(void* owner);
     static void timerCallback(void* owner);
+    static void viewResizedCallback(void* owner, int width, int height);
+    /** The plugin resized its view: the window's client area follows. */
+    void handleViewResized(int width, int height);
 
     Vst2::AEffect* effect = nullptr;
     pendulum::platform::EditorWindowHandle windowHandle = nullptr;
     bool beingDeleted = false;
     pendulum::platform::EditorDialogTemplate dialogTemplate;
     bool editorOpen = false;
+    pendulum::platform::EditorWindowHandle ownerWindow = nullptr;
+    int cascadeStep = 0;
+    int clientWidth = 0; // the client size last given to the window
+    int clientHeight = 0;
 
     eee34ty0w9845rgymsiufdgomiugdfi(const eee34ty0w9845rgymsiufdgomiugdfi&) = delete;
     eee34ty0w9845rgymsiufdgomiugdfi& operator=(const eee34ty0w9845rgymsiufdgomiugdfi&) = delete;

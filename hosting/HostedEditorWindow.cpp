@@ -1,7 +1,8 @@
-#include "hosting/eee34ty0w9845rgymsiufdgomiugdfi.h"
+#include "hosting/HostedEditorWindow.h"
 #include "hosting/PluginCallTracker.h"
 
 #include "hosting/EditorWindowOutput.h"
+#include "platform/EditorPlacement.h"
 
 namespace platform = pendulum::platform;
 
@@ -44,13 +45,43 @@ void eee34ty0w9845rgymsiufdgomiugdfi::timerCallback(void* owner)
     static_cast<eee34ty0w9845rgymsiufdgomiugdfi*>(owner)->idlePluginEditor();
 }
 
+void eee34ty0w9845rgymsiufdgomiugdfi::viewResizedCallback(void* owner, int width, int height)
+{
+    static_cast<eee34ty0w9845rgymsiufdgomiugdfi*>(owner)->handleViewResized(width, height);
+}
+
 void eee34ty0w9845rgymsiufdgomiugdfi::createNativeWindow()
 {
     platform::EditorWindowEvents events;
     events.owner = this;
     events.closeRequested = &closeRequestedCallback;
     events.timer = &timerCallback;
+    events.viewResized = &viewResizedCallback;
     windowHandle = platform::createEditorWindow(dialogTemplate, events);
+
+    if (windowHandle != nullptr)
+        platform::setEditorWindowOwner(windowHandle, ownerWindow);
+}
+
+void eee34ty0w9845rgymsiufdgomiugdfi::setPlacement(platform::EditorWindowHandle owner, int step)
+{
+    ownerWindow = owner;
+    cascadeStep = step;
+
+    if (windowHandle != nullptr)
+        platform::setEditorWindowOwner(windowHandle, ownerWindow);
+}
+
+void eee34ty0w9845rgymsiufdgomiugdfi::handleViewResized(int width, int height)
+{
+    if (!editorOpen || beingDeleted || width <= 0 || height <= 0)
+        return;
+
+    if (width == clientWidth && height == clientHeight)
+        return;
+
+    const platform::EditorDpiScope scaled;
+    resizeWindow(width, height);
 }
 
 void eee34ty0w9845rgymsiufdgomiugdfi::openEditorWindow(Vst2::AEffect* effectToShow)
@@ -67,6 +98,9 @@ void eee34ty0w9845rgymsiufdgomiugdfi::openEditorWindow(Vst2::AEffect* effectToSh
         return;
 
     effect = effectToShow;
+
+    // The window and the plugin's own windows, made in its open call, are made system-scaled.
+    const platform::EditorDpiScope scaled;
     createNativeWindow();
 
     // Without a native window there is nothing to open the editor in.
@@ -80,6 +114,8 @@ void eee34ty0w9845rgymsiufdgomiugdfi::openEditorWindow(Vst2::AEffect* effectToSh
 
 void eee34ty0w9845rgymsiufdgomiugdfi::resizeWindow(int width, int height)
 {
+    clientWidth = width;
+    clientHeight = height;
     platform::resizeEditorWindow(windowHandle, width, height);
 }
 
@@ -109,7 +145,13 @@ void eee34ty0w9845rgymsiufdgomiugdfi::attachPluginEditor()
         }
     }
 
-    platform::placeEditorWindow(windowHandle, size.right - size.left, size.bottom - size.top);
+    clientWidth = size.right - size.left;
+    clientHeight = size.bottom - size.top;
+    const auto monitors = platform::monitorAreas();
+    const auto monitor = platform::monitorFor(monitors, platform::screenRectOf(ownerWindow),
+                                              platform::ScreenRect { 0, 0, clientWidth, clientHeight });
+    const auto corner = platform::cascadedPosition(monitor, cascadeStep, clientWidth, clientHeight);
+    platform::placeEditorWindow(windowHandle, clientWidth, clientHeight, corner.x, corner.y);
     platform::startEditorTimer(windowHandle);
     dispatchEditorOpcode(Vst2::effEditTop);
 }
