@@ -67,6 +67,7 @@ PluginContainerAudioProcessor::~PluginContainerAudioProcessor()
     // The editor has been closed by now (a host closes it first); the unloads below ask no panel
     // to follow them, whatever editor may still be going away.
     ++panelRefreshHolds;
+    tearingDown = true;
 
     for (int slot = 0; slot < numSlots; ++slot)
         unloadSlot(slot, false, false);
@@ -206,6 +207,9 @@ void PluginContainerAudioProcessor::prepareToPlay(double sampleRate, int samples
     for (int slot = 0; slot < numSlots; ++slot)
         if (pluginLoaders[(size_t) slot] != nullptr)
             prepareSlot(slot, sampleRate, samplesPerBlock);
+
+    // A plugin may report another latency at another rate or block size.
+    alignLatencies();
 }
 
 void PluginContainerAudioProcessor::prepareSlot(int slot, double sampleRate, int samplesPerBlock)
@@ -331,7 +335,7 @@ void PluginContainerAudioProcessor::processBlock(juce::AudioBuffer<float>& buffe
         for (int channel = instance->getTotalNumOutputChannels(); channel < buffer.getNumChannels(); ++channel)
             buffer.clear(channel, 0, buffer.getNumSamples());
 
-        pendulum::container::sanitizeChannels(buffer, getTotalNumOutputChannels());
+        finishBlock(buffer, active);
         return;
     }
 
@@ -352,6 +356,15 @@ void PluginContainerAudioProcessor::processBlock(juce::AudioBuffer<float>& buffe
 
     for (int channel = 0; channel < exchanged; ++channel)
         buffer.copyFrom(channel, 0, *aux, channel, 0, numSamples);
+
+    finishBlock(buffer, active);
+}
+
+void PluginContainerAudioProcessor::finishBlock(juce::AudioBuffer<float>& buffer, size_t active) noexcept
+{
+    // Held back by the difference to the container's latency, so that both slots come out in step.
+    if (auto* delay = outputDelays[active].get())
+        delay->process(buffer);
 
     pendulum::container::sanitizeChannels(buffer, getTotalNumOutputChannels());
 }

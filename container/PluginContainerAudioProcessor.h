@@ -3,6 +3,7 @@
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include "container/MidiStateTracker.h"
+#include "container/OutputDelay.h"
 #include "container/SlotAccessGuard.h"
 
 #include <array>
@@ -35,15 +36,21 @@ class MyHostAudioProcessorEditor;
       through its own entry points (DirectVst2Processor), not through the framework's processBlock,
       which takes a lock of the instance's in every block.
     - What processBlock reads (the active slot's loader, auxiliary buffer and direct path, the
-      active index) changes only while processing is suspended: suspendProcessing(true) waits for a
-      running block to end. The inactive slot may change without suspension: processBlock never
-      touches it. The active index is atomic besides, and processBlock reads it once per block.
+      active index) changes only while processing is suspended: suspendProcessing(true) waits for
+      a running block to end; the output delays are replaced under the callback lock (see
+      below). The inactive slot may change without suspension: processBlock never touches it. The active index is atomic besides, and processBlock reads it once per block.
     - processBlock feeds every block's MIDI to a state tracker. A switch or a load into the active
       slot sets that slot's catch-up flag (under the callback lock, or while suspended); the next
       block that plays the slot takes the flag and starts with the tracker's state, written into a
       MIDI buffer whose room is reserved at construction. Others read the tracker only under the
       callback lock. The plugin switched away from gets its notes ended by one block of its own,
       played on the message thread under slotLock once the switch is done, never when it crashed.
+    - The container reports one latency, the largest of its loaded slots', and delays each slot's
+      output by the difference to its own (OutputDelay, preallocated). The reported latency and
+      the delays change only with a load, an unload or a prepare, never with a switch. A slot's
+      delay is replaced under the callback lock (a block may be playing that slot); a switch
+      clears the delay of the slot it makes active, under the same lock, so stale audio of that
+      slot's last turn never comes out.
     - The host's parameter calls (get, set, name, text) may come from any thread, the audio thread
       included. They hold a SlotAccessGuard for the length of the forwarded call; every change of
       a slot's loader or of the active index takes the guard's write side for the pointer move
@@ -277,8 +284,23 @@ private:
     /** The document for the host: built from the slots, or the handed-over one while it waits. */
     void writeStateDocument(juce::MemoryBlock& destData);
 
-    /** Sets the container's latency to the active plugin's, telling the host if it changed. */
-    void takeLatencyOf(juce::AudioPluginInstance& instance);
+    /**
+        Makes both slots come out with the same latency: the container's is the largest of the
+        slots' (a missing or reloading slot counts with the latency its plugin had), and each
+        loaded slot's output delay is the difference to its own. Tells the host when the
+        container's latency changed. Does nothing while alignment is held (see LatencyHold) or
+        while the container is being destroyed. Under slotLock; delays are replaced under the
+        callback lock.
+    */
+    void alignLatencies();
+
+    /** Holds alignLatencies() back while it exists, and aligns once when the last hold goes. */
+    struct LatencyHold
+    {
+        explicit LatencyHold(PluginContainerAudioProcessor& c);
+        ~LatencyHold();
+        juce::WeakReference<PluginContainerAudioProcessor> container;
+    };
     /** Puts a loader into the slot (or empties it) and returns what was there, to destroy later. */
     std::unique_ptr<GenericAudioPluginLoader> exchangeLoader(int slot, std::unique_ptr<GenericAudioPluginLoader> loader);
     void setActiveIndex(int slot);
@@ -324,6 +346,9 @@ private:
         }
         juce::WeakReference<PluginContainerAudioProcessor> container;
     };
+
+    /** The end of every block that played a slot: its output delay, then the sanitizer. */
+    void finishBlock(juce::AudioBuffer<float>& buffer, size_t active) noexcept;
 
     /** Channels of a slot's auxiliary buffer: the larger of the plugin's input and output counts. */
     static int auxChannelsFor(const juce::AudioPluginInstance& instance);
@@ -371,6 +396,13 @@ private:
     // Holders of the windows showing the hosted plugins' own editors; a slot's goes before its loader.
     std::array<std::unique_ptr<MyHostAudioProcessorEditor>, numSlots> pluginEditors;
     std::array<std::unique_ptr<juce::AudioBuffer<float>>, numSlots> auxBuffers;
+    // Each loaded slot's output delay (see alignLatencies); replaced only under the callback lock.
+    std::array<std::unique_ptr<pendulum::container::OutputDelay>, numSlots> outputDelays;
+    // The latency each slot's plugin last reported, kept while the slot is missing or reloading
+    // (under slotLock).
+    std::array<int, numSlots> slotLatencies {};
+    int latencyHolds = 0;       // message thread (or the host's thread inside a prepare, under slotLock)
+    bool tearingDown = false;   // set by the destructor: its unloads tell the host nothing
     // The audio path into a slot's hosted VST2 plugin; null for other instances (framework's call).
     std::array<std::unique_ptr<DirectVst2Processor>, numSlots> directPaths;
     std::array<std::atomic<bool>, numSlots> pluginCrashed { { false, false } };

@@ -51,20 +51,89 @@ void PluginContainerAudioProcessor::setActiveIndex(int slot)
     const juce::ScopedLock audioLock(getCallbackLock());
     // The slot's first block starts with the stream's state (see processBlock).
     if (activePluginIndex.exchange(slot, std::memory_order_acq_rel) != slot)
+    {
         catchUpPending[(size_t) slot].store(true, std::memory_order_release);
+        // What the slot's delay still holds is from its last turn as the active slot.
+        if (auto& delay = outputDelays[(size_t) slot])
+            delay->clear();
+    }
 }
 
-void PluginContainerAudioProcessor::takeLatencyOf(juce::AudioPluginInstance& instance)
+void PluginContainerAudioProcessor::alignLatencies()
 {
-    const auto latency = instance.getLatencySamples();
-
-    if (latency == getLatencySamples())
+    if (latencyHolds > 0 || tearingDown)
         return;
+
+    const juce::ScopedLock lock(slotLock);
+
+    // The latency of each slot that plays or is kept for the project (missing, being reloaded).
+    std::array<std::optional<int>, numSlots> latencies;
+    int reported = 0;
+    for (int slot = 0; slot < numSlots; ++slot)
+    {
+        const auto s = (size_t) slot;
+        if (auto* instance = getPluginInstance(slot))
+            slotLatencies[s] = juce::jmax(0, instance->getLatencySamples());
+        else if (!slotMissing[s] && !slotRecovering[s])
+            slotLatencies[s] = 0;
+
+        if (getPluginInstance(slot) != nullptr || slotMissing[s] || slotRecovering[s])
+        {
+            latencies[s] = slotLatencies[s];
+            reported = juce::jmax(reported, slotLatencies[s]);
+        }
+    }
+
+    // New delay lines are made here, outside the callback lock; only the exchange is under it.
+    std::array<std::unique_ptr<pendulum::container::OutputDelay>, numSlots> replacements;
+    std::array<bool, numSlots> replace {};
+    for (int slot = 0; slot < numSlots; ++slot)
+    {
+        const auto s = (size_t) slot;
+        const auto& current = outputDelays[s];
+        if (getPluginInstance(slot) == nullptr)
+        {
+            replace[s] = current != nullptr;
+            continue;
+        }
+        const int wanted = reported - *latencies[s];
+        if (current == nullptr || current->getDelaySamples() != wanted)
+        {
+            replacements[s] = std::make_unique<pendulum::container::OutputDelay>(getTotalNumOutputChannels(), wanted);
+            replace[s] = true;
+        }
+    }
+
+    if (replace[0] || replace[1])
+    {
+        const juce::ScopedLock audioLock(getCallbackLock());
+        for (size_t s = 0; s < (size_t) numSlots; ++s)
+            if (replace[s])
+                std::swap(outputDelays[s], replacements[s]);
+    }
+    replacements = {}; // the lines taken out go here, outside the callback lock
+
+    if (reported == getLatencySamples())
+        return;
+
+    logLine(":latency " + juce::String(reported) + " samples");
 
     // The wrapper reports the new initial delay and the changed inputs and outputs; the display
     // update is asked for as well, so that hosts re-read the delay at once.
-    setLatencySamples(latency);
+    setLatencySamples(reported);
     updateHostDisplay(ChangeDetails().withParameterInfoChanged(true));
+}
+
+PluginContainerAudioProcessor::LatencyHold::LatencyHold(PluginContainerAudioProcessor& c) : container(&c)
+{
+    ++c.latencyHolds;
+}
+
+PluginContainerAudioProcessor::LatencyHold::~LatencyHold()
+{
+    if (auto* c = container.get())
+        if (--c->latencyHolds == 0)
+            c->alignLatencies();
 }
 
 namespace
@@ -183,6 +252,8 @@ void PluginContainerAudioProcessor::unloadSlot(int slot, bool keepRecoveryState,
         slotMissing[(size_t) slot] = false;
         missingReason[(size_t) slot] = {};
     }
+
+    alignLatencies();
 
     if (resumeProcessing && isSuspended())
         suspendProcessing(false);
@@ -373,6 +444,8 @@ bool PluginContainerAudioProcessor::loadPluginWith(int slot, const juce::String&
 void PluginContainerAudioProcessor::commitLoadedPlugin(int slot, std::unique_ptr<GenericAudioPluginLoader> loader)
 {
     const bool active = slot == activePluginIndex.load();
+    // The latency is aligned once, with the new plugin in, not with the slot empty halfway.
+    const LatencyHold latencyHold(*this);
 
     if (active)
         suspendProcessing(true);
@@ -430,9 +503,6 @@ void PluginContainerAudioProcessor::commitLoadedPlugin(int slot, std::unique_ptr
         consolePrint("allocating aux buffer ( plugin has more outputs )");
     auxBuffers[(size_t) slot] = std::move(aux);
     directPaths[(size_t) slot] = std::move(direct);
-
-    if (active)
-        takeLatencyOf(*instance);
 
     if (panelRefreshHolds.load() == 0)
         if (auto* editor = dynamic_cast<PluginContainerAudioProcessorEditor*>(getActiveEditor()))
@@ -510,8 +580,7 @@ bool PluginContainerAudioProcessor::setActivePlugin(int slot)
             const juce::ScopedLock audioLock(getCallbackLock());
             heldAtSwitch = midiState;
         }
-        setActiveIndex(slot);
-        takeLatencyOf(*getPluginInstance(slot));
+        setActiveIndex(slot); // the latency stays: both slots are aligned to the same one
         logLine(":successfully changed active plugin to index " + juce::String(slot));
         recordEvent(pluginCrashed[(size_t) from] ? "slot " + slotNumber(from) + " crashed; playing slot " + slotNumber(slot)
                                                  : "playing slot " + slotNumber(slot));

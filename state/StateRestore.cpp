@@ -176,6 +176,9 @@ void PluginContainerAudioProcessor::restoreFromDocument(const char* text, size_t
 
     std::array<bool, numSlots> slotsToUnload { true, true };
 
+    // The latency is aligned once, with every slot restored.
+    const LatencyHold latencyHold(*this);
+
     for (const auto& child : root->children)
     {
         const auto kind = nameBeforeColon(child);
