@@ -265,6 +265,7 @@ void PluginContainerAudioProcessor::releaseResources()
 
 void PluginContainerAudioProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midiMessages)
 {
+    blocksPlayed.fetch_add(1, std::memory_order_relaxed);
     const auto active = (size_t) activePluginIndex.load(std::memory_order_acquire);
     const auto& loader = pluginLoaders[active];
 
@@ -365,6 +366,9 @@ void PluginContainerAudioProcessor::finishBlock(juce::AudioBuffer<float>& buffer
     // Held back by the difference to the container's latency, so that both slots come out in step.
     if (auto* delay = outputDelays[active].get())
         delay->process(buffer);
+
+    // The first blocks after a switch by hand fade the plugin switched away from out.
+    switchFade.apply(buffer);
 
     pendulum::container::sanitizeChannels(buffer, getTotalNumOutputChannels());
 }

@@ -4,6 +4,7 @@
 
 #include "container/MidiStateTracker.h"
 #include "container/OutputDelay.h"
+#include "container/SwitchCrossfade.h"
 #include "container/SlotAccessGuard.h"
 
 #include <array>
@@ -51,6 +52,12 @@ class MyHostAudioProcessorEditor;
       delay is replaced under the callback lock (a block may be playing that slot); a switch
       clears the delay of the slot it makes active, under the same lock, so stale audio of that
       slot's last turn never comes out.
+    - A switch by hand crossfades over 5 ms. The plugin switched away from is not played by the
+      audio thread: once the switch is done, the message thread renders its next 5 ms (under
+      slotLock, the slot being inactive) into the fade's buffer and arms the fade under the
+      callback lock, unless a block has been played since the switch. The switch cancels a fade
+      still running before it renders, so the buffer is never written while a block reads it. A
+      switch away from a crashed plugin has no fade.
     - The host's parameter calls (get, set, name, text) may come from any thread, the audio thread
       included. They hold a SlotAccessGuard for the length of the forwarded call; every change of
       a slot's loader or of the active index takes the guard's write side for the pointer move
@@ -332,6 +339,14 @@ private:
     */
     void releaseHeldNotes(int slot, const MidiStateTracker& held);
 
+    /**
+        After a switch by hand: renders what the slot's plugin (inactive now, healthy) would have
+        played next, through its output delay, as the material of the switch's crossfade, and arms
+        the fade unless a block has already been played since the switch (blocksAtSwitch).
+        Message thread, with processing running.
+    */
+    void renderFadeOut(int slot, std::uint32_t blocksAtSwitch);
+
     /** Runs the work later, once no call into the container's plugins is in progress. */
     void deferUntilPluginsFree(const juce::String& what, std::function<void(PluginContainerAudioProcessor&)> work);
 
@@ -401,6 +416,10 @@ private:
     // The latency each slot's plugin last reported, kept while the slot is missing or reloading
     // (under slotLock).
     std::array<int, numSlots> slotLatencies {};
+    // The crossfade of a switch by hand (see SwitchCrossfade) and the count of blocks played, by
+    // which a switch knows whether its fade would still come in time.
+    pendulum::container::SwitchCrossfade switchFade { 2 };
+    std::atomic<std::uint32_t> blocksPlayed { 0 };
     int latencyHolds = 0;       // message thread (or the host's thread inside a prepare, under slotLock)
     bool tearingDown = false;   // set by the destructor: its unloads tell the host nothing
     // The audio path into a slot's hosted VST2 plugin; null for other instances (framework's call).

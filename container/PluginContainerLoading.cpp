@@ -12,6 +12,7 @@
 #include "hosting/MyHostAudioProcessorEditor.h"
 #include "hosting/PluginCallTracker.h"
 #include "container/DeferredSlotWork.h"
+#include "container/SampleSanitizer.h"
 #include "hosting/VSTP2PluginLoader.h"
 #include "ui/PluginContainerAudioProcessorEditor.h"
 
@@ -52,6 +53,8 @@ void PluginContainerAudioProcessor::setActiveIndex(int slot)
     // The slot's first block starts with the stream's state (see processBlock).
     if (activePluginIndex.exchange(slot, std::memory_order_acq_rel) != slot)
     {
+        // A fade of an earlier switch still running ends here; this switch may render its own.
+        switchFade.cancel();
         catchUpPending[(size_t) slot].store(true, std::memory_order_release);
         // What the slot's delay still holds is from its last turn as the active slot.
         if (auto& delay = outputDelays[(size_t) slot])
@@ -550,11 +553,58 @@ void PluginContainerAudioProcessor::releaseHeldNotes(int slot, const MidiStateTr
         instance->processBlock(scratch, midi);
 }
 
+void PluginContainerAudioProcessor::renderFadeOut(int slot, std::uint32_t blocksAtSwitch)
+{
+    // Under slotLock: a prepare or a latency change does not replace the slot's buffers meanwhile.
+    const juce::ScopedLock lock(slotLock);
+    auto* instance = getPluginInstance(slot);
+
+    if (instance == nullptr || slot == activePluginIndex.load() || pluginCrashed[(size_t) slot].load()
+        || !slotPrepared[(size_t) slot] || slotsShareOneEffect())
+        return;
+
+    // The plugin's next 5 ms as the next blocks would have had them: no new events, the notes it
+    // holds sounding on. Played in pieces no longer than the prepared block size, into a buffer of
+    // the plugin's own channel count; its first two channels (or its one, the other silent) are
+    // the material, through the slot's own output delay so that it stays aligned.
+    const int length = pendulum::container::SwitchCrossfade::lengthAt(startSampleRate());
+    auto material = switchFade.materialOf(length);
+    material.clear();
+
+    const int piece = juce::jmin(length, startBlockSize());
+    juce::AudioBuffer<float> scratch(juce::jmax(1, auxChannelsFor(*instance)), piece);
+    juce::MidiBuffer noEvents;
+    const int exchanged = juce::jmin(material.getNumChannels(), instance->getTotalNumOutputChannels());
+
+    for (int start = 0; start < length; start += piece)
+    {
+        const int count = juce::jmin(piece, length - start);
+        scratch.setSize(scratch.getNumChannels(), count, false, false, true);
+        scratch.clear();
+        if (auto* direct = directPaths[(size_t) slot].get())
+            direct->process(scratch, noEvents, nullptr);
+        else
+            instance->processBlock(scratch, noEvents);
+        for (int channel = 0; channel < exchanged; ++channel)
+            material.copyFrom(channel, start, scratch, channel, 0, count);
+    }
+
+    if (auto* delay = outputDelays[(size_t) slot].get())
+        delay->process(material);
+    pendulum::container::sanitizeChannels(material, material.getNumChannels());
+
+    // Too late once the new plugin has played a block: its start would be heard twice.
+    const juce::ScopedLock audioLock(getCallbackLock());
+    if (blocksPlayed.load(std::memory_order_acquire) == blocksAtSwitch && activePluginIndex.load() != slot)
+        switchFade.arm(length);
+}
+
 bool PluginContainerAudioProcessor::setActivePlugin(int slot)
 {
     juce::AudioPluginInstance* previous = nullptr;
     int from = 0;
     MidiStateTracker heldAtSwitch;
+    std::uint32_t blocksAtSwitch = 0;
 
     {
         const juce::ScopedLock lock(slotLock);
@@ -581,6 +631,7 @@ bool PluginContainerAudioProcessor::setActivePlugin(int slot)
             heldAtSwitch = midiState;
         }
         setActiveIndex(slot); // the latency stays: both slots are aligned to the same one
+        blocksAtSwitch = blocksPlayed.load(std::memory_order_acquire);
         logLine(":successfully changed active plugin to index " + juce::String(slot));
         recordEvent(pluginCrashed[(size_t) from] ? "slot " + slotNumber(from) + " crashed; playing slot " + slotNumber(slot)
                                                  : "playing slot " + slotNumber(slot));
@@ -599,6 +650,7 @@ bool PluginContainerAudioProcessor::setActivePlugin(int slot)
     // then reset (its voices and tails cleared). Never when it has crashed: it may hang.
     if (previous != nullptr && !plugin_calls::inProgress(vstEffectOf(*previous)))
     {
+        renderFadeOut(from, blocksAtSwitch);
         releaseHeldNotes(from, heldAtSwitch);
         previous->reset();
     }

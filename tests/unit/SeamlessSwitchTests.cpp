@@ -2,6 +2,7 @@
 // with the slot it replaces.
 #include "container/OutputDelay.h"
 #include "container/PluginContainerAudioProcessor.h"
+#include "container/SwitchCrossfade.h"
 #include "support/FixtureFiles.h"
 #include "support/ScriptedLoadDialogs.h"
 #include "support/StdoutCapture.h"
@@ -253,6 +254,71 @@ TEST_F(LatencyAlignment, ASlotMadeActiveAgainDoesNotReplayWhatItsDelayHeldAtItsL
 
     heard = play(8);
     EXPECT_EQ(firstNonZero(heard), -1);
+}
+
+//==================================================================================================
+// The crossfade of a switch by hand
+
+TEST_F(LatencyAlignment, ASwitchByHandFadesTheOldPluginOutWithinTheBlockOfTheSwitch)
+{
+    const int fiveMs = pendulum::container::SwitchCrossfade::lengthAt(44100.0);
+    for (const int frames : { 64, 512 }) // shorter than the fade, and longer
+    {
+        SCOPED_TRACE("blocks of " + std::to_string(frames));
+        SetUp();
+
+        // Slot 0 sounds on both channels, slot 1 (one output) on the first only: what the second
+        // channel carries after the switch is the old plugin's alone.
+        container->prepareToPlay(44100.0, frames);
+        load(0, "LatencySynth0");
+        load(1, "MonoSynth");
+
+        // What slot 0 would have played without the switch, from a container of its own.
+        Processor reference;
+        reference.setLoadDialogs(std::make_shared<ScriptedLoadDialogs>(script));
+        reference.prepareToPlay(44100.0, frames);
+        {
+            StdoutCapture quiet;
+            ASSERT_TRUE(reference.loadPlugin(0, FixtureFiles::path("LatencySynth0"), {}));
+        }
+        std::vector<float> heard[2];
+        const auto playBoth = [&](int numBlocks, const std::vector<std::pair<Msg, int>>& events) {
+            heard[0].clear();
+            heard[1].clear();
+            for (int block = 0; block < numBlocks; ++block)
+            {
+                for (auto* processor : { container.get(), &reference })
+                {
+                    juce::AudioBuffer<float> buffer(2, frames);
+                    juce::MidiBuffer midi;
+                    if (block == 0)
+                        for (const auto& [message, offset] : events)
+                            midi.addEvent(message, offset);
+                    processLikeWrapper(*processor, buffer, midi);
+                    auto& into = heard[processor == &reference ? 1 : 0];
+                    into.insert(into.end(), buffer.getReadPointer(1), buffer.getReadPointer(1) + frames);
+                }
+            }
+        };
+
+        playBoth(3, { { Msg::noteOn(1, 69, (juce::uint8) 127), 5 } });
+        ASSERT_EQ(heard[0], heard[1]);
+
+        ASSERT_TRUE(switchTo(1));
+        playBoth(4, {});
+
+        const int length = std::min(fiveMs, frames);
+        float peak = 0.0f;
+        for (int i = 0; i < (int) heard[0].size(); ++i)
+        {
+            const auto gain = pendulum::container::SwitchCrossfade::gainAt(i, length);
+            const float expected = i < length ? heard[1][(size_t) i] * (1.0f - gain) : 0.0f;
+            ASSERT_NEAR(heard[0][(size_t) i], expected, 1e-6f) << "sample " << i;
+            peak = std::max(peak, std::abs(heard[0][(size_t) i]));
+        }
+        EXPECT_GT(peak, 0.25f); // the old plugin was heard going, not silence that matched
+        TearDown();
+    }
 }
 
 } // namespace
