@@ -58,6 +58,16 @@ class MyHostAudioProcessorEditor;
       callback lock, unless a block has been played since the switch. The switch cancels a fade
       still running before it renders, so the buffer is never written while a block reads it. A
       switch away from a crashed plugin has no fade.
+    - Hot standby (an option): the audio thread also plays the slot named by hotStandbySlot, with
+      a copy of the block's events, into a buffer sized at prepare, and throws the output away.
+      That index is set only under the callback lock; every change of a slot's loader, a prepare
+      and a release first take the slot out of it (exchangeLoader, stopHotStandby), and it is set
+      again once the slot is complete (updateHotStandby). So, with the option on, the inactive
+      slot is still never touched by a block while it changes. A slot that becomes the hot standby
+      gets the catch-up in its first block; a switch to the hot standby gives it none (it has every
+      note already) and makes the slot switched away from the standby, notes kept, unless it
+      crashed; the switch's fade then mixes the standby's output of that very block. The message
+      thread never plays the hot standby's plugin (no note release, no fade rendering, no reset).
     - The host's parameter calls (get, set, name, text) may come from any thread, the audio thread
       included. They hold a SlotAccessGuard for the length of the forwarded call; every change of
       a slot's loader or of the active index takes the guard's write side for the pointer move
@@ -219,6 +229,16 @@ public:
     /** The slot's recovery snapshot, or null. */
     const AudioProcessorState* getRecoveryState(int slot) const noexcept { return recoveryStates[(size_t) slot].get(); }
 
+    /**
+        Hot standby: the inactive slot's plugin plays every block with the same events as the
+        active one, its output thrown away, so that at a switch its voices are already sounding.
+        Off by default (it doubles the standby's processing). Message thread.
+    */
+    void setHotStandby(bool on);
+    bool isHotStandby() const noexcept { return hotStandbyOption.load(); }
+    /** The slot played as the hot standby now, or -1. */
+    int getHotStandbySlot() const noexcept { return hotStandbySlot.load(); }
+
     /** True while a document handed over from another thread waits for the message thread. */
     bool isRestorePending() const;
 
@@ -362,8 +382,24 @@ private:
         juce::WeakReference<PluginContainerAudioProcessor> container;
     };
 
-    /** The end of every block that played a slot: its output delay, then the sanitizer. */
-    void finishBlock(juce::AudioBuffer<float>& buffer, size_t active) noexcept;
+    /**
+        Plays the slot's plugin into the buffer (the container's two channels), through its
+        auxiliary buffer if it has one, then its output delay and the sanitizer. Audio thread.
+    */
+    void renderSlot(size_t slot, juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi) noexcept;
+    /**
+        The events the slot gets in this block: the host's own, or, when the slot's catch-up is
+        pending or a copy is asked for, the catch-up and the host's events in `room`. Audio thread.
+    */
+    juce::MidiBuffer& eventsForSlot(size_t slot, juce::MidiBuffer& hostEvents, juce::MidiBuffer& room, bool alwaysCopy) noexcept;
+    /**
+        Makes the inactive slot the hot standby if the option is on and its plugin can play
+        (loaded, prepared, not crashed), or stops it; a plugin that stops being the hot standby
+        gets its notes ended. Message thread (or the host's, inside a prepare); under slotLock.
+    */
+    void updateHotStandby();
+    /** No slot is played as the hot standby from the next block on (under the callback lock). */
+    void stopHotStandby();
 
     /** Channels of a slot's auxiliary buffer: the larger of the plugin's input and output counts. */
     static int auxChannelsFor(const juce::AudioPluginInstance& instance);
@@ -420,6 +456,14 @@ private:
     // which a switch knows whether its fade would still come in time.
     pendulum::container::SwitchCrossfade switchFade { 2 };
     std::atomic<std::uint32_t> blocksPlayed { 0 };
+    // Hot standby: the option, the slot the audio thread plays as the standby (-1: none; set under
+    // the callback lock), its events (room reserved at construction) and its thrown-away output
+    // (sized at prepare), and the fade of a switch to it, taken by the next block.
+    std::atomic<bool> hotStandbyOption { false };
+    std::atomic<int> hotStandbySlot { -1 };
+    juce::MidiBuffer standbyMidi;
+    juce::AudioBuffer<float> standbyOutput;
+    std::atomic<bool> hotFadePending { false };
     int latencyHolds = 0;       // message thread (or the host's thread inside a prepare, under slotLock)
     bool tearingDown = false;   // set by the destructor: its unloads tell the host nothing
     // The audio path into a slot's hosted VST2 plugin; null for other instances (framework's call).

@@ -37,8 +37,66 @@ std::unique_ptr<GenericAudioPluginLoader> PluginContainerAudioProcessor::exchang
     int slot, std::unique_ptr<GenericAudioPluginLoader> loader)
 {
     const SlotAccessGuard::WriteScope guard(parameterGuard);
+    // A hot standby's plugin is taken out of the audio thread's reach before its slot changes.
+    if (hotStandbySlot.load() == slot)
+        stopHotStandby();
     std::swap(pluginLoaders[(size_t) slot], loader);
     return loader;
+}
+
+void PluginContainerAudioProcessor::stopHotStandby()
+{
+    const juce::ScopedLock audioLock(getCallbackLock());
+    hotStandbySlot.store(-1, std::memory_order_release);
+    hotFadePending.store(false, std::memory_order_release);
+}
+
+void PluginContainerAudioProcessor::setHotStandby(bool on)
+{
+    if (hotStandbyOption.exchange(on) == on)
+        return;
+    logLine(juce::String(":hot standby ") + (on ? "on" : "off"));
+    updateHotStandby();
+    refreshEditorPanel();
+}
+
+void PluginContainerAudioProcessor::updateHotStandby()
+{
+    if (tearingDown)
+        return;
+
+    const juce::ScopedLock lock(slotLock);
+    const int standby = 1 - activePluginIndex.load();
+    const auto s = (size_t) standby;
+    const bool playable = hotStandbyOption.load() && pluginLoaders[s] != nullptr && slotPrepared[s]
+                       && !pluginCrashed[s].load() && !slotRecovering[s] && !slotsShareOneEffect();
+    const int wanted = playable ? standby : -1;
+    const int current = hotStandbySlot.load();
+
+    if (wanted == current)
+        return;
+
+    MidiStateTracker held;
+    {
+        const juce::ScopedLock audioLock(getCallbackLock());
+        held = midiState;
+        hotStandbySlot.store(wanted, std::memory_order_release);
+        // A plugin that starts playing along starts from the stream's state.
+        if (wanted >= 0)
+            catchUpPending[(size_t) wanted].store(true, std::memory_order_release);
+    }
+
+    // A plugin that stops playing along keeps no note (it is inactive: the release plays nothing
+    // for the active slot).
+    if (current >= 0 && current != wanted && current != activePluginIndex.load())
+    {
+        if (auto* instance = getPluginInstance(current);
+            instance != nullptr && !pluginCrashed[(size_t) current].load() && !plugin_calls::inProgress(vstEffectOf(*instance)))
+        {
+            releaseHeldNotes(current, held);
+            instance->reset();
+        }
+    }
 }
 
 void PluginContainerAudioProcessor::setActiveIndex(int slot)
@@ -51,14 +109,27 @@ void PluginContainerAudioProcessor::setActiveIndex(int slot)
     const SlotAccessGuard::WriteScope guard(parameterGuard);
     const juce::ScopedLock audioLock(getCallbackLock());
     // The slot's first block starts with the stream's state (see processBlock).
-    if (activePluginIndex.exchange(slot, std::memory_order_acq_rel) != slot)
+    if (const int previous = activePluginIndex.exchange(slot, std::memory_order_acq_rel); previous != slot)
     {
         // A fade of an earlier switch still running ends here; this switch may render its own.
         switchFade.cancel();
-        catchUpPending[(size_t) slot].store(true, std::memory_order_release);
-        // What the slot's delay still holds is from its last turn as the active slot.
-        if (auto& delay = outputDelays[(size_t) slot])
-            delay->clear();
+        hotFadePending.store(false, std::memory_order_release);
+
+        if (hotStandbySlot.load() == slot)
+        {
+            // The hot standby has played every block: it holds the notes, and its delay is in
+            // step. The slot switched away from plays along from now on, unless it crashed.
+            const auto p = (size_t) previous;
+            const bool keepsPlaying = pluginLoaders[p] != nullptr && !pluginCrashed[p].load();
+            hotStandbySlot.store(keepsPlaying ? previous : -1, std::memory_order_release);
+        }
+        else
+        {
+            catchUpPending[(size_t) slot].store(true, std::memory_order_release);
+            // What the slot's delay still holds is from its last turn as the active slot.
+            if (auto& delay = outputDelays[(size_t) slot])
+                delay->clear();
+        }
     }
 }
 
@@ -257,6 +328,7 @@ void PluginContainerAudioProcessor::unloadSlot(int slot, bool keepRecoveryState,
     }
 
     alignLatencies();
+    updateHotStandby();
 
     if (resumeProcessing && isSuspended())
         suspendProcessing(false);
@@ -507,6 +579,8 @@ void PluginContainerAudioProcessor::commitLoadedPlugin(int slot, std::unique_ptr
     auxBuffers[(size_t) slot] = std::move(aux);
     directPaths[(size_t) slot] = std::move(direct);
 
+    updateHotStandby();
+
     if (panelRefreshHolds.load() == 0)
         if (auto* editor = dynamic_cast<PluginContainerAudioProcessorEditor*>(getActiveEditor()))
             editor->refreshProgramChooser(slot);
@@ -518,7 +592,7 @@ bool PluginContainerAudioProcessor::slotsShareOneEffect() const
 {
     auto* first = getPluginInstance(0);
     auto* second = getPluginInstance(1);
-    return first != nullptr && second != nullptr
+    return first != nullptr && second != nullptr && vstEffectOf(*first) != nullptr
         && vstEffectOf(*first) == vstEffectOf(*second);
 }
 
@@ -605,6 +679,7 @@ bool PluginContainerAudioProcessor::setActivePlugin(int slot)
     int from = 0;
     MidiStateTracker heldAtSwitch;
     std::uint32_t blocksAtSwitch = 0;
+    bool toHotStandby = false;
 
     {
         const juce::ScopedLock lock(slotLock);
@@ -630,15 +705,23 @@ bool PluginContainerAudioProcessor::setActivePlugin(int slot)
             const juce::ScopedLock audioLock(getCallbackLock());
             heldAtSwitch = midiState;
         }
+        toHotStandby = hotStandbySlot.load() == slot;
         setActiveIndex(slot); // the latency stays: both slots are aligned to the same one
         blocksAtSwitch = blocksPlayed.load(std::memory_order_acquire);
+        // From a hot standby the fade takes the old plugin's output of the next block itself.
+        if (toHotStandby && hotStandbySlot.load() == from)
+        {
+            const juce::ScopedLock audioLock(getCallbackLock());
+            hotFadePending.store(true, std::memory_order_release);
+        }
         logLine(":successfully changed active plugin to index " + juce::String(slot));
         recordEvent(pluginCrashed[(size_t) from] ? "slot " + slotNumber(from) + " crashed; playing slot " + slotNumber(slot)
                                                  : "playing slot " + slotNumber(slot));
 
         suspendProcessing(false);
 
-        if (!pluginCrashed[(size_t) from])
+        // The plugin switched away from keeps playing along as the hot standby: nothing to end.
+        if (!pluginCrashed[(size_t) from] && !toHotStandby)
             previous = getPluginInstance(from);
     }
 
@@ -654,6 +737,9 @@ bool PluginContainerAudioProcessor::setActivePlugin(int slot)
         releaseHeldNotes(from, heldAtSwitch);
         previous->reset();
     }
+
+    // With the option on, the slot switched away from (or, after a crash, none) plays along.
+    updateHotStandby();
 
     return true;
 }

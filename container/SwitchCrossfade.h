@@ -89,11 +89,35 @@ public:
         armed.store(false, std::memory_order_release);
     }
 
+    /**
+        As apply(), with the old plugin's output of this very block as the material (a hot standby
+        that was playing along).
+    */
+    void applyFrom(juce::AudioBuffer<float>& buffer, const juce::AudioBuffer<float>& old) noexcept
+    {
+        const int count = std::min({ buffer.getNumSamples(), old.getNumSamples(), liveLength });
+        const int channels = std::min(buffer.getNumChannels(), old.getNumChannels());
+        for (int channel = 0; channel < channels; ++channel)
+        {
+            auto* out = buffer.getWritePointer(channel);
+            const auto* from = old.getReadPointer(channel);
+            for (int i = 0; i < count; ++i)
+            {
+                const float gain = gainAt(i, count);
+                out[i] = out[i] * gain + from[i] * (1.0f - gain);
+            }
+        }
+    }
+
     /** The gain of the new signal at sample i of the fade (the old one's is 1 minus it). */
     static float gainAt(int i, int length) noexcept { return (float) (i + 1) / (float) (length + 1); }
 
+    /** The rate of the blocks applyFrom() fades (under the callback lock). */
+    void setSampleRate(double sampleRate) noexcept { liveLength = lengthAt(sampleRate); }
+
 private:
     juce::AudioBuffer<float> material;
+    int liveLength = lengthAt(44100.0);
     int fadeLength = 1;
     std::atomic<bool> armed { false };
 

@@ -173,6 +173,10 @@ void PluginContainerAudioProcessor::writeStateDocument(juce::MemoryBlock& destDa
         xml.attribute("w", debugConsole->getWidth());
         xml.attribute("h", debugConsole->getHeight());
     }
+    // Last, and only when on: readers that take the attributes by position, and documents
+    // written without it, stay as they were.
+    if (isHotStandby())
+        xml.attribute("hotStandby", 1);
     xml.endEmptyElement();
 
     int children = 1;

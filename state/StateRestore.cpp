@@ -224,6 +224,13 @@ void PluginContainerAudioProcessor::applyMainPluginElement(const DocumentElement
     if (numAttributes >= 6)
         setInstanceName(attribute(5));
 
+    // Found by name, wherever it is; a document without it has the hot standby off.
+    bool hotStandby = false;
+    for (const auto& attribute : element.attributes)
+        if (attribute.name == "hotStandby")
+            hotStandby = attribute.text().getIntValue() != 0;
+    setHotStandby(hotStandby);
+
     if (debugConsole != nullptr && numAttributes >= 11 && !consoleBoundsRestored)
     {
         debugConsole->setTitle(attribute(6));

@@ -54,7 +54,8 @@ GUI::GUI()
     for (auto* button : std::initializer_list<juce::Button*> {
              plugin1LoadUnload.get(), plugin1Edit.get(), activatePlugin1.get(), plugin1LoadUnload2.get(),
              plugin1Edit2.get(), activatePlugin2.get(), consoleB.get(), autoSwitchB.get(),
-             autoCrashRecoveryB.get(), reloadCrashedPluginDataB.get(), pluginUnload0.get(), pluginUnload1.get() })
+             autoCrashRecoveryB.get(), reloadCrashedPluginDataB.get(), pluginUnload0.get(), pluginUnload1.get(),
+             hotStandbyB.get() })
         button->addListener(this);
 
     programComboBox1->addListener(this);
@@ -90,6 +91,7 @@ void GUI::createChildren()
     autoSwitchB = makeToggle(*this, "autoSwitchB", "Auto-switch plugin");
     autoCrashRecoveryB = makeToggle(*this, "autoCrashRecoveryB", "Auto crash recovery");
     reloadCrashedPluginDataB = makeToggle(*this, "reloadCrashedPluginDataB", "Reload crashed plugin data");
+    hotStandbyB = makeToggle(*this, "hotStandbyB", "Hot standby");
     instanceNameGroup = makeGroup(*this, "Instance name");
     programComboBox1 = makeChild<AudioPluginInstanceProgramComboBox>(*this, "new combo box");
     programComboBox2 = makeChild<AudioPluginInstanceProgramComboBox>(*this, "new combo box");
@@ -117,7 +119,7 @@ void GUI::styleChildren()
     }
 
     for (auto* toggle : { activatePlugin1.get(), activatePlugin2.get(), consoleB.get(), autoSwitchB.get(),
-                          autoCrashRecoveryB.get(), reloadCrashedPluginDataB.get() })
+                          autoCrashRecoveryB.get(), reloadCrashedPluginDataB.get(), hotStandbyB.get() })
         toggle->setColour(juce::ToggleButton::textColourId, white);
 
     // Bold, to be read from a distance on stage.
@@ -179,6 +181,7 @@ void GUI::resized()
     autoSwitchB->setBounds(16, 332, 160, 24);
     autoCrashRecoveryB->setBounds(16, 308, 160, 24);
     reloadCrashedPluginDataB->setBounds(16, 356, 192, 24);
+    hotStandbyB->setBounds(208, 356, 144, 24);
     instanceNameGroup->setBounds(0, 0, 368, 50);
     programComboBox1->setBounds(16, 188, 150, 24);
     programComboBox2->setBounds(200, 188, 150, 24);

@@ -102,6 +102,7 @@ private:
     std::unique_ptr<juce::ToggleButton> autoSwitchB;
     std::unique_ptr<juce::ToggleButton> autoCrashRecoveryB;
     std::unique_ptr<juce::ToggleButton> reloadCrashedPluginDataB;
+    std::unique_ptr<juce::ToggleButton> hotStandbyB; // the container's hot standby, not an indexed option
     std::unique_ptr<juce::GroupComponent> instanceNameGroup;
     std::unique_ptr<AudioPluginInstanceProgramComboBox> programComboBox1;
     std::unique_ptr<AudioPluginInstanceProgramComboBox> programComboBox2;

@@ -74,6 +74,7 @@ void GUI::updateFromProcessor()
 
     for (int option = 0; option < (int) optionToggles.size(); ++option)
         optionToggles[(size_t) option]->setToggleState(processor->getOption(option), juce::dontSendNotification);
+    hotStandbyB->setToggleState(processor->isHotStandby(), juce::dontSendNotification);
 
     programComboBox1->updateProgramSelection();
     programComboBox2->updateProgramSelection();
@@ -88,7 +89,9 @@ void GUI::buttonClicked(juce::Button* button)
     // with it this panel) or the whole plugin.
     const juce::Component::SafePointer<GUI> self(this);
 
-    if (!runSlotAction(button))
+    if (button == hotStandbyB.get())
+        processor->setHotStandby(button->getToggleState());
+    else if (!runSlotAction(button))
     {
         for (int option = 0; option < (int) optionToggles.size(); ++option)
             if (button == optionToggles[(size_t) option])

@@ -210,6 +210,8 @@ TEST_F(ContainerLoading, SwitchingMovesAudioAndParametersToTheOtherSlot)
     EXPECT_EQ(container->getActivePluginIndex(), 1);
     EXPECT_FALSE(container->isSuspended());
 
+    // The block of the switch fades the stereo synth out; from the next one on the mono synth alone.
+    EXPECT_GT(playNote().second, 0.0f);
     const auto [left, right] = playNote();
     EXPECT_GT(left, 0.01f);
     EXPECT_EQ(right, 0.0f); // now the mono synth plays

@@ -246,6 +246,7 @@ TEST(PanelChildren, EveryChildInCreationOrderWithItsNameTextAndBounds)
         { "toggle", "autoSwitchB", 0, "Auto-switch plugin", { 16, 332, 160, 24 } },
         { "toggle", "autoCrashRecoveryB", 0, "Auto crash recovery", { 16, 308, 160, 24 } },
         { "toggle", "reloadCrashedPluginDataB", 0, "Reload crashed plugin data", { 16, 356, 192, 24 } },
+        { "toggle", "hotStandbyB", 0, "Hot standby", { 208, 356, 144, 24 } },
         { "group", "new group", 3, "Instance name", { 0, 0, 368, 50 } },
         { "chooser", "new combo box", 0, "", { 16, 188, 150, 24 } },
         { "chooser", "new combo box", 1, "", { 200, 188, 150, 24 } },
@@ -298,7 +299,8 @@ TEST(PanelChildren, LookOfTheChildren)
         EXPECT_NE(button.findColour(juce::TextButton::textColourOffId), white) << name;
     }
 
-    for (auto name : { "activatePlugin1", "activatePlugin2", "consoleB", "autoSwitchB", "autoCrashRecoveryB", "reloadCrashedPluginDataB" })
+    for (auto name : { "activatePlugin1", "activatePlugin2", "consoleB", "autoSwitchB", "autoCrashRecoveryB",
+                       "reloadCrashedPluginDataB", "hotStandbyB" })
         EXPECT_EQ(child<juce::ToggleButton>(gui, name).findColour(juce::ToggleButton::textColourId), white) << name;
 
     // The status lines and the last event's line are bold, to be read from a distance.
@@ -863,6 +865,32 @@ INSTANTIATE_TEST_SUITE_P(Panel, PanelOption,
                          ::testing::Values(std::make_pair(1, "autoCrashRecoveryB"), std::make_pair(2, "autoSwitchB"),
                                            std::make_pair(3, "reloadCrashedPluginDataB")),
                          [](const auto& info) { return std::string(info.param.second); });
+
+TEST_F(Panel, HotStandbyToggleTurnsTheStandbyOnAndOffAndFollowsARestore)
+{
+    ASSERT_TRUE(container->loadPlugin(0, FixtureFiles::path("PlainSynth"), {}));
+    ASSERT_TRUE(container->loadPlugin(1, FixtureFiles::path("PlainSynth"), {}));
+    auto& toggle = get<juce::ToggleButton>("hotStandbyB");
+    EXPECT_FALSE(toggle.getToggleState()); // off by default
+    EXPECT_EQ(container->getHotStandbySlot(), -1);
+
+    click(toggle);
+    EXPECT_TRUE(container->isHotStandby());
+    EXPECT_EQ(container->getHotStandbySlot(), 1);
+    EXPECT_TRUE(toggle.getToggleState());
+
+    // A project saved with it off turns it off, and the panel shows so.
+    const juce::String document = "<pluginData><main_plugin activePlugin=\"0\" optionB0=\"0\" optionB1=\"0\" "
+                                  "optionB2=\"1\" optionB3=\"1\" instanceName=\"x\"/></pluginData>";
+    container->setStateInformation(document.toRawUTF8(), (int) document.getNumBytesAsUTF8());
+    EXPECT_FALSE(container->isHotStandby());
+    EXPECT_FALSE(toggle.getToggleState());
+
+    click(toggle);
+    click(toggle);
+    EXPECT_FALSE(container->isHotStandby());
+    EXPECT_EQ(container->getHotStandbySlot(), -1);
+}
 
 TEST_F(Panel, ConsoleToggleShowsAndHidesTheOneConsoleForEveryContainer)
 {

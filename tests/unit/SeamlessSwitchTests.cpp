@@ -3,6 +3,10 @@
 #include "container/OutputDelay.h"
 #include "container/PluginContainerAudioProcessor.h"
 #include "container/SwitchCrossfade.h"
+#include "support/AllocationCounter.h"
+#include "support/ContainerTestAccess.h"
+#include "support/CrashSupport.h"
+#include "support/FakeInstrument.h"
 #include "support/FixtureFiles.h"
 #include "support/ScriptedLoadDialogs.h"
 #include "support/StdoutCapture.h"
@@ -319,6 +323,235 @@ TEST_F(LatencyAlignment, ASwitchByHandFadesTheOldPluginOutWithinTheBlockOfTheSwi
         EXPECT_GT(peak, 0.25f); // the old plugin was heard going, not silence that matched
         TearDown();
     }
+}
+
+//==================================================================================================
+// Hot standby, with in-process instruments that record what they get
+
+struct HotStandby : ::testing::Test
+{
+    void SetUp() override
+    {
+        auto a = std::make_unique<FakeInstrument>(1, 2, 0);
+        auto b = std::make_unique<FakeInstrument>(2, 2, 0);
+        plugins[0] = a.get();
+        plugins[1] = b.get();
+        PluginContainerTestAccess::install(container, 0, std::move(a));
+        PluginContainerTestAccess::install(container, 1, std::move(b));
+        container.prepareToPlay(48000.0, blockSize);
+        StdoutCapture quiet;
+        container.setHotStandby(true);
+    }
+
+    void play(std::initializer_list<std::pair<Msg, int>> events = {})
+    {
+        juce::AudioBuffer<float> buffer(2, blockSize);
+        juce::MidiBuffer midi;
+        for (const auto& [message, sample] : events)
+            midi.addEvent(message, sample);
+        processLikeWrapper(container, buffer, midi);
+    }
+
+    bool switchTo(int slot)
+    {
+        StdoutCapture quiet;
+        return container.setActivePlugin(slot);
+    }
+
+    /** How many note-ons of the key the plugin has received in all. */
+    int noteOnsOf(int slot, int note) const
+    {
+        int count = 0;
+        for (int i = 0; i < plugins[(size_t) slot]->numReceived(); ++i)
+        {
+            const auto message = plugins[(size_t) slot]->receivedEvent(i).message();
+            count += message.isNoteOn() && message.getNoteNumber() == note ? 1 : 0;
+        }
+        return count;
+    }
+
+    Processor container;
+    std::array<FakeInstrument*, 2> plugins {};
+};
+
+TEST_F(HotStandby, TheStandbyPlaysEveryBlockAndASwitchToItStrikesNoNoteAgain)
+{
+    EXPECT_EQ(container.getHotStandbySlot(), 1);
+    play({ { Msg::controllerEvent(1, 64, 127), 0 }, { Msg::noteOn(1, 60, (juce::uint8) 100), 3 },
+           { Msg::noteOn(1, 64, (juce::uint8) 90), 9 } });
+    EXPECT_EQ(plugins[0]->blocksProcessed(), plugins[1]->blocksProcessed());
+    EXPECT_EQ(plugins[1]->soundingNotes(), 2);
+    EXPECT_TRUE(plugins[1]->sustainDown(1));
+
+    for (int round = 0; round < 100; ++round)
+    {
+        const int to = 1 - container.getActivePluginIndex();
+        ASSERT_TRUE(switchTo(to));
+        EXPECT_EQ(container.getHotStandbySlot(), 1 - to) << "round " << round; // the old one plays along
+        play({ { Msg::noteOff(1, 64), 20 }, { Msg::noteOn(1, 64, (juce::uint8) 90), 40 } });
+        for (int slot = 0; slot < 2; ++slot)
+            ASSERT_EQ(plugins[(size_t) slot]->soundingNotes(), 2) << "round " << round << ", slot " << slot;
+    }
+
+    // Each plugin got key 60 once (the standby as it was struck), never again at a switch.
+    EXPECT_EQ(noteOnsOf(0, 60), 1);
+    EXPECT_EQ(noteOnsOf(1, 60), 1);
+    EXPECT_EQ(plugins[0]->blocksProcessed(), plugins[1]->blocksProcessed());
+
+    play({ { Msg::noteOff(1, 60), 0 }, { Msg::noteOff(1, 64), 0 }, { Msg::controllerEvent(1, 64, 0), 1 } });
+    EXPECT_EQ(plugins[0]->soundingNotes(), 0);
+    EXPECT_EQ(plugins[1]->soundingNotes(), 0);
+}
+
+TEST_F(HotStandby, TurnedOnDuringAChordTheStandbyCatchesUpAndTurnedOffItLetsGoAndRests)
+{
+    {
+        StdoutCapture quiet;
+        container.setHotStandby(false);
+    }
+    EXPECT_EQ(container.getHotStandbySlot(), -1);
+    play({ { Msg::noteOn(1, 60, (juce::uint8) 100), 0 }, { Msg::noteOn(1, 67, (juce::uint8) 100), 0 } });
+    EXPECT_EQ(plugins[1]->soundingNotes(), 0);
+    const int restingBlocks = plugins[1]->blocksProcessed();
+    play();
+    EXPECT_EQ(plugins[1]->blocksProcessed(), restingBlocks); // off: the standby is not played
+
+    {
+        StdoutCapture quiet;
+        container.setHotStandby(true);
+    }
+    play();
+    EXPECT_EQ(plugins[1]->soundingNotes(), 2); // the chord, from the stream's state
+    EXPECT_EQ(noteOnsOf(1, 60), 1);
+
+    {
+        StdoutCapture quiet;
+        container.setHotStandby(false);
+    }
+    EXPECT_EQ(plugins[1]->soundingNotes(), 0); // let go at once
+    const int blocks = plugins[1]->blocksProcessed();
+    play();
+    EXPECT_EQ(plugins[1]->blocksProcessed(), blocks);
+}
+
+TEST_F(HotStandby, ACrashedStandbyIsNotPlayed)
+{
+    play({ { Msg::noteOn(1, 60, (juce::uint8) 100), 0 } });
+    PluginContainerTestAccess::markCrashed(container, 1);
+    const int blocks = plugins[1]->blocksProcessed();
+    play();
+    EXPECT_EQ(plugins[1]->blocksProcessed(), blocks);
+}
+
+TEST_F(HotStandby, TheSwitchAwayFromACrashedPluginKeepsTheStandbysNotesAndLeavesNoStandby)
+{
+    play({ { Msg::noteOn(1, 60, (juce::uint8) 100), 0 } });
+    PluginContainerTestAccess::markCrashed(container, 0);
+    ASSERT_TRUE(switchTo(1));
+    EXPECT_EQ(container.getHotStandbySlot(), -1);
+
+    const int blocks = plugins[0]->blocksProcessed();
+    play();
+    EXPECT_EQ(plugins[0]->blocksProcessed(), blocks); // neither played along nor released
+    EXPECT_EQ(plugins[1]->soundingNotes(), 1);
+    EXPECT_EQ(noteOnsOf(1, 60), 1);
+}
+
+TEST_F(HotStandby, BlocksWithTheStandbyAndTheBlockOfASwitchToItAllocateNothing)
+{
+    if (!ScopedAllocationCount::isAvailable())
+        GTEST_SKIP() << "allocations are not counted in sanitizer builds";
+
+    juce::AudioBuffer<float> buffer(2, blockSize);
+    juce::MidiBuffer midi;
+    midi.ensureSize(1024);
+    for (int i = 0; i < 20; ++i)
+        midi.addEvent(Msg::noteOn(1, 60 + i, (juce::uint8) 100), i);
+    processLikeWrapper(container, buffer, midi); // the standby's first block, with its catch-up
+
+    for (int round = 0; round < 4; ++round)
+    {
+        if (round % 2 == 1)
+            ASSERT_TRUE(switchTo(1 - container.getActivePluginIndex()));
+        ScopedAllocationCount counter;
+        processLikeWrapper(container, buffer, midi);
+        EXPECT_EQ(counter.allocations(), 0u) << "round " << round;
+    }
+    EXPECT_EQ(plugins[0]->blocksProcessed(), plugins[1]->blocksProcessed());
+}
+
+//==================================================================================================
+// Hot standby with real plugins: a switch the host cannot hear
+
+TEST_F(LatencyAlignment, WithAHotStandbyASwitchByHandIsSeamlessToTheSample)
+{
+    // Both slots play the same tone; slot 1 with a latency of 256, slot 0 without. The reference is
+    // the same pair never switched.
+    Processor reference;
+    reference.setLoadDialogs(std::make_shared<ScriptedLoadDialogs>(script));
+    reference.prepareToPlay(44100.0, blockSize);
+    {
+        StdoutCapture quiet;
+        ASSERT_TRUE(reference.loadPlugin(0, FixtureFiles::path("LatencySynth0"), {}));
+        ASSERT_TRUE(reference.loadPlugin(1, FixtureFiles::path("LatencySynth256"), {}));
+        container->setHotStandby(true);
+    }
+    load(0, "LatencySynth0");
+    load(1, "LatencySynth256");
+    ASSERT_EQ(container->getHotStandbySlot(), 1);
+
+    float peak = 0.0f;
+    for (int block = 0; block < 60; ++block)
+    {
+        if (block % 7 == 3)
+            ASSERT_TRUE(switchTo(1 - container->getActivePluginIndex()));
+
+        juce::AudioBuffer<float> heard(2, blockSize), expected(2, blockSize);
+        juce::MidiBuffer midi;
+        if (block == 1)
+            midi.addEvent(Msg::noteOn(1, 69, (juce::uint8) 127), 17);
+        if (block == 40)
+            midi.addEvent(Msg::noteOff(1, 69), 5);
+        juce::MidiBuffer copy(midi);
+        processLikeWrapper(*container, heard, midi);
+        processLikeWrapper(reference, expected, copy);
+
+        for (int channel = 0; channel < 2; ++channel)
+            for (int i = 0; i < blockSize; ++i)
+                ASSERT_NEAR(heard.getSample(channel, i), expected.getSample(channel, i), 1e-6f)
+                    << "block " << block << ", channel " << channel << ", sample " << i;
+        peak = std::max(peak, heard.getMagnitude(0, 0, blockSize));
+    }
+    EXPECT_GT(peak, 0.25f); // a tone was heard, not silence that matched
+}
+
+//==================================================================================================
+// The hot standby in the state document
+
+TEST(HotStandbyDocument, IsAnAttributeOfItsOwnAfterTheOthersAndADocumentWithoutItLeavesItOff)
+{
+    StdoutCapture quiet;
+    const auto save = [](Processor& container) {
+        juce::MemoryBlock block;
+        container.getStateInformation(block);
+        return block.toString();
+    };
+
+    Processor writer;
+    const auto off = save(writer);
+    EXPECT_FALSE(off.contains("hotStandby"));
+    writer.setHotStandby(true);
+    const auto on = save(writer);
+    EXPECT_TRUE(on.contains(" hotStandby=\"1\"/>")); // the last attribute of main_plugin
+    // Everything else stays where it was: readers that count attributes find what they did.
+    EXPECT_EQ(on.replace(" hotStandby=\"1\"", ""), off);
+
+    Processor reader;
+    reader.setStateInformation(on.toRawUTF8(), (int) on.getNumBytesAsUTF8());
+    EXPECT_TRUE(reader.isHotStandby());
+    EXPECT_EQ(save(reader), on);
+    reader.setStateInformation(off.toRawUTF8(), (int) off.getNumBytesAsUTF8());
+    EXPECT_FALSE(reader.isHotStandby());
 }
 
 } // namespace
