@@ -239,6 +239,14 @@ public:
     /** The slot played as the hot standby now, or -1. */
     int getHotStandbySlot() const noexcept { return hotStandbySlot.load(); }
 
+    /**
+        How often the watchdog asks this container's plugins whether they have crashed: 1000 ms by
+        default, between 50 and 1000 ms (a value outside is brought inside). The watchdog ticks at
+        the smallest period of the live containers. Message thread.
+    */
+    void setWatchPeriodMs(int milliseconds);
+    int getWatchPeriodMs() const noexcept { return watchPeriodMs.load(); }
+
     /** True while a document handed over from another thread waits for the message thread. */
     bool isRestorePending() const;
 
@@ -464,6 +472,7 @@ private:
     juce::MidiBuffer standbyMidi;
     juce::AudioBuffer<float> standbyOutput;
     std::atomic<bool> hotFadePending { false };
+    std::atomic<int> watchPeriodMs { 1000 };
     int latencyHolds = 0;       // message thread (or the host's thread inside a prepare, under slotLock)
     bool tearingDown = false;   // set by the destructor: its unloads tell the host nothing
     // The audio path into a slot's hosted VST2 plugin; null for other instances (framework's call).

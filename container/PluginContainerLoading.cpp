@@ -60,6 +60,16 @@ void PluginContainerAudioProcessor::setHotStandby(bool on)
     refreshEditorPanel();
 }
 
+void PluginContainerAudioProcessor::setWatchPeriodMs(int milliseconds)
+{
+    const int period = juce::jlimit(CrashWatchDog::minPeriodMs, CrashWatchDog::periodMs, milliseconds);
+    if (watchPeriodMs.exchange(period) == period)
+        return;
+    logLine(":crash watch every " + juce::String(period) + " ms");
+    CrashWatchDog::watchPeriodChanged();
+    refreshEditorPanel();
+}
+
 void PluginContainerAudioProcessor::updateHotStandby()
 {
     if (tearingDown)

@@ -1,6 +1,7 @@
 // The container's state document: written for the host's project by getStateInformation.
 #include "console/ConsoleGlobals.h"
 #include "container/PluginContainerAudioProcessor.h"
+#include "crashwatch/CrashWatchDog.h"
 #include "crashwatch/AudioProcessorState.h"
 #include "hosting/GenericAudioPluginLoader.h"
 #include "state/MemoryBlockBase64.h"
@@ -177,6 +178,8 @@ void PluginContainerAudioProcessor::writeStateDocument(juce::MemoryBlock& destDa
     // written without it, stay as they were.
     if (isHotStandby())
         xml.attribute("hotStandby", 1);
+    if (getWatchPeriodMs() != CrashWatchDog::periodMs)
+        xml.attribute("watchPeriodMs", getWatchPeriodMs());
     xml.endEmptyElement();
 
     int children = 1;

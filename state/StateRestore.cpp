@@ -2,6 +2,7 @@
 // the host kept in its project.
 #include "console/ConsoleGlobals.h"
 #include "container/PluginContainerAudioProcessor.h"
+#include "crashwatch/CrashWatchDog.h"
 #include "crashwatch/AudioProcessorState.h"
 #include "state/MemoryBlockBase64.h"
 #include "state/StateDocumentReader.h"
@@ -224,12 +225,19 @@ void PluginContainerAudioProcessor::applyMainPluginElement(const DocumentElement
     if (numAttributes >= 6)
         setInstanceName(attribute(5));
 
-    // Found by name, wherever it is; a document without it has the hot standby off.
+    // Found by name, wherever they are; a document without them has the hot standby off and the
+    // watchdog's default period.
     bool hotStandby = false;
+    int watchPeriod = CrashWatchDog::periodMs;
     for (const auto& attribute : element.attributes)
+    {
         if (attribute.name == "hotStandby")
             hotStandby = attribute.text().getIntValue() != 0;
+        else if (attribute.name == "watchPeriodMs")
+            watchPeriod = attribute.text().getIntValue();
+    }
     setHotStandby(hotStandby);
+    setWatchPeriodMs(watchPeriod);
 
     if (debugConsole != nullptr && numAttributes >= 11 && !consoleBoundsRestored)
     {

@@ -92,6 +92,11 @@ void GUI::createChildren()
     autoCrashRecoveryB = makeToggle(*this, "autoCrashRecoveryB", "Auto crash recovery");
     reloadCrashedPluginDataB = makeToggle(*this, "reloadCrashedPluginDataB", "Reload crashed plugin data");
     hotStandbyB = makeToggle(*this, "hotStandbyB", "Hot standby");
+    watchPeriodB = makeChild<juce::ComboBox>(*this, "watchPeriodB");
+    for (const int milliseconds : { 50, 100, 250, 500, 1000 })
+        watchPeriodB->addItem(watchPeriodText(milliseconds), milliseconds);
+    watchPeriodB->setSelectedId(1000, juce::dontSendNotification);
+    watchPeriodB->onChange = [this] { watchPeriodPicked(); };
     instanceNameGroup = makeGroup(*this, "Instance name");
     programComboBox1 = makeChild<AudioPluginInstanceProgramComboBox>(*this, "new combo box");
     programComboBox2 = makeChild<AudioPluginInstanceProgramComboBox>(*this, "new combo box");
@@ -182,6 +187,7 @@ void GUI::resized()
     autoCrashRecoveryB->setBounds(16, 308, 160, 24);
     reloadCrashedPluginDataB->setBounds(16, 356, 192, 24);
     hotStandbyB->setBounds(208, 356, 144, 24);
+    watchPeriodB->setBounds(208, 332, 144, 24);
     instanceNameGroup->setBounds(0, 0, 368, 50);
     programComboBox1->setBounds(16, 188, 150, 24);
     programComboBox2->setBounds(200, 188, 150, 24);
@@ -191,6 +197,11 @@ void GUI::resized()
     pluginUnload0->setBounds(96, 220, 72, 24);
     pluginUnload1->setBounds(280, 220, 72, 24);
     lastEvent->setBounds(4, 249, 360, 20);
+}
+
+juce::String GUI::watchPeriodText(int milliseconds)
+{
+    return "Crash watch " + juce::String(milliseconds) + " ms";
 }
 
 juce::String GUI::versionText()

@@ -75,6 +75,10 @@ void GUI::updateFromProcessor()
     for (int option = 0; option < (int) optionToggles.size(); ++option)
         optionToggles[(size_t) option]->setToggleState(processor->getOption(option), juce::dontSendNotification);
     hotStandbyB->setToggleState(processor->isHotStandby(), juce::dontSendNotification);
+    const int period = processor->getWatchPeriodMs();
+    if (watchPeriodB->indexOfItemId(period) < 0) // a period a document asked for that the list lacks
+        watchPeriodB->addItem(watchPeriodText(period), period);
+    watchPeriodB->setSelectedId(period, juce::dontSendNotification);
 
     programComboBox1->updateProgramSelection();
     programComboBox2->updateProgramSelection();
@@ -100,6 +104,12 @@ void GUI::buttonClicked(juce::Button* button)
 
     if (self != nullptr)
         updateFromProcessor();
+}
+
+void GUI::watchPeriodPicked()
+{
+    if (processor != nullptr && watchPeriodB->getSelectedId() > 0)
+        processor->setWatchPeriodMs(watchPeriodB->getSelectedId());
 }
 
 bool GUI::runSlotAction(juce::Button* button)

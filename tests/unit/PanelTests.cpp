@@ -224,6 +224,8 @@ juce::String kindOf(juce::Component& component)
         return "label";
     if (dynamic_cast<AudioPluginInstanceProgramComboBox*>(&component) != nullptr)
         return "chooser";
+    if (dynamic_cast<juce::ComboBox*>(&component) != nullptr)
+        return "combo";
     return "?";
 }
 
@@ -247,6 +249,7 @@ TEST(PanelChildren, EveryChildInCreationOrderWithItsNameTextAndBounds)
         { "toggle", "autoCrashRecoveryB", 0, "Auto crash recovery", { 16, 308, 160, 24 } },
         { "toggle", "reloadCrashedPluginDataB", 0, "Reload crashed plugin data", { 16, 356, 192, 24 } },
         { "toggle", "hotStandbyB", 0, "Hot standby", { 208, 356, 144, 24 } },
+        { "combo", "watchPeriodB", 0, "Crash watch 1000 ms", { 208, 332, 144, 24 } },
         { "group", "new group", 3, "Instance name", { 0, 0, 368, 50 } },
         { "chooser", "new combo box", 0, "", { 16, 188, 150, 24 } },
         { "chooser", "new combo box", 1, "", { 200, 188, 150, 24 } },
@@ -890,6 +893,41 @@ TEST_F(Panel, HotStandbyToggleTurnsTheStandbyOnAndOffAndFollowsARestore)
     click(toggle);
     EXPECT_FALSE(container->isHotStandby());
     EXPECT_EQ(container->getHotStandbySlot(), -1);
+}
+
+TEST_F(Panel, WatchPeriodChooserSetsTheContainersPeriodAndTheWatchdogTicksAtTheSmallest)
+{
+    auto& chooser = get<juce::ComboBox>("watchPeriodB");
+    EXPECT_EQ(chooser.getSelectedId(), 1000);
+    ASSERT_NE(watchdog, nullptr);
+    EXPECT_EQ(watchdog->getPeriodMs(), 1000);
+
+    chooser.setSelectedId(50, juce::sendNotificationSync); // as a pick from the list does
+    EXPECT_EQ(container->getWatchPeriodMs(), 50);
+    EXPECT_EQ(watchdog->getPeriodMs(), 50);
+
+    {
+        // Another container at the default: the smallest still rules; once the fast one is gone,
+        // the default again.
+        auto other = makeContainer();
+        EXPECT_EQ(watchdog->getPeriodMs(), 50);
+        chooser.setSelectedId(250, juce::sendNotificationSync);
+        EXPECT_EQ(watchdog->getPeriodMs(), 250);
+        other->setWatchPeriodMs(100);
+        EXPECT_EQ(watchdog->getPeriodMs(), 100);
+    }
+    EXPECT_EQ(watchdog->getPeriodMs(), 250);
+
+    // A restored project's period is shown, even one the list does not have.
+    const juce::String document = "<pluginData><main_plugin activePlugin=\"0\" optionB0=\"0\" optionB1=\"0\" "
+                                  "optionB2=\"1\" optionB3=\"1\" instanceName=\"x\" watchPeriodMs=\"300\"/></pluginData>";
+    container->setStateInformation(document.toRawUTF8(), (int) document.getNumBytesAsUTF8());
+    EXPECT_EQ(container->getWatchPeriodMs(), 300);
+    EXPECT_EQ(chooser.getSelectedId(), 300);
+    EXPECT_EQ(chooser.getText(), "Crash watch 300 ms");
+
+    container->setWatchPeriodMs(5); // brought up to the shortest allowed
+    EXPECT_EQ(container->getWatchPeriodMs(), 50);
 }
 
 TEST_F(Panel, ConsoleToggleShowsAndHidesTheOneConsoleForEveryContainer)
