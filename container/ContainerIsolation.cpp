@@ -6,7 +6,8 @@
 #include "isolation/IsolatedPluginInstance.h"
 #include "isolation/IsolatedPluginLoader.h"
 
-void PluginContainerAudioProcessor::failOverInBlock(size_t failed, juce::AudioBuffer<float>& buffer) noexcept
+void PluginContainerAudioProcessor::failOverInBlock(size_t failed, juce::AudioBuffer<float>& buffer,
+                                                    const juce::AudioBuffer<float>* standbyPlayed) noexcept
 {
     pluginCrashed[failed].store(true);
 
@@ -17,16 +18,26 @@ void PluginContainerAudioProcessor::failOverInBlock(size_t failed, juce::AudioBu
     if (!options[optionAutoSwitch].load() || !canPlay)
         return;
 
-    // The other slot takes over in this block, from the notes and controllers the stream holds at
-    // its end (this block's events are in the tracker already).
     activePluginIndex.store((int) other, std::memory_order_release);
     catchUpPending[other].store(false, std::memory_order_relaxed);
+
+    // A hot standby has played this block already, with every note: its output is the block's.
+    if (standbyPlayed != nullptr)
+    {
+        const auto channels = juce::jmin(buffer.getNumChannels(), standbyPlayed->getNumChannels());
+        for (int channel = 0; channel < channels; ++channel)
+            buffer.copyFrom(channel, 0, *standbyPlayed, channel, 0, buffer.getNumSamples());
+        return;
+    }
+
+    // Otherwise the other slot takes over in this block, from the notes and controllers the stream
+    // holds at its end (this block's events are in the tracker already).
     catchUpMidi.clear();
     midiState.writeCatchUp(catchUpMidi, 0);
 
     for (int channel = 0; channel < buffer.getNumChannels(); ++channel)
         buffer.clear(channel, 0, buffer.getNumSamples());
-    playSlot(other, buffer, catchUpMidi);
+    renderSlot(other, buffer, catchUpMidi);
 
     if (auto* isolated = isolatedInstances[other]; isolated != nullptr && isolated->getConnection().failed())
         pluginCrashed[other].store(true);

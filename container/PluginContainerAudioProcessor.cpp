@@ -29,6 +29,8 @@ PluginContainerAudioProcessor::PluginContainerAudioProcessor()
     weakThis = this;
     catchUpMidi.ensureSize(catchUpCapacityBytes);
     programWatch = std::make_unique<ProgramChangeWatch>([this](int slot) { programsChangedInPlugin(slot); });
+    standbyMidi.ensureSize(catchUpCapacityBytes);
+    standbyOutput.setSize(2, 512);
 
     // The process-wide watchdog and console belong to the message thread. A host may create a
     // plugin on another thread (on Linux the plugin's message thread is its own), so the
@@ -71,6 +73,7 @@ PluginContainerAudioProcessor::~PluginContainerAudioProcessor()
     // The editor has been closed by now (a host closes it first); the unloads below ask no panel
     // to follow them, whatever editor may still be going away.
     ++panelRefreshHolds;
+    tearingDown = true;
 
     for (int slot = 0; slot < numSlots; ++slot)
         unloadSlot(slot, false, false);
@@ -215,9 +218,22 @@ void PluginContainerAudioProcessor::prepareToPlay(double sampleRate, int samples
     preparedSampleRate = sampleRate;
     preparedBlockSize = samplesPerBlock;
 
+    // No block plays the standby while the slots are prepared; its buffer gets the new size.
+    stopHotStandby();
+    {
+        const juce::ScopedLock audioLock(getCallbackLock());
+        standbyOutput.setSize(2, samplesPerBlock, false, true, false);
+        switchFade.setSampleRate(sampleRate);
+    }
+
     for (int slot = 0; slot < numSlots; ++slot)
         if (pluginLoaders[(size_t) slot] != nullptr)
             prepareSlot(slot, sampleRate, samplesPerBlock);
+
+    updateHotStandby();
+
+    // A plugin may report another latency at another rate or block size.
+    alignLatencies();
 }
 
 void PluginContainerAudioProcessor::prepareSlot(int slot, double sampleRate, int samplesPerBlock)
@@ -259,6 +275,7 @@ void PluginContainerAudioProcessor::prepareSlot(int slot, double sampleRate, int
 void PluginContainerAudioProcessor::releaseResources()
 {
     const juce::ScopedLock lock(slotLock);
+    stopHotStandby();
 
     for (int slot = 0; slot < numSlots; ++slot)
     {
@@ -273,10 +290,10 @@ void PluginContainerAudioProcessor::releaseResources()
 
 void PluginContainerAudioProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midiMessages)
 {
+    blocksPlayed.fetch_add(1, std::memory_order_relaxed);
     const auto active = (size_t) activePluginIndex.load(std::memory_order_acquire);
-    const auto& loader = pluginLoaders[active];
 
-    if (loader == nullptr)
+    if (pluginLoaders[active] == nullptr)
     {
         midiState.process(midiMessages);
         const auto numSamples = buffer.getNumSamples();
@@ -286,44 +303,77 @@ void PluginContainerAudioProcessor::processBlock(juce::AudioBuffer<float>& buffe
         return;
     }
 
+    // The hot standby, if there is one that can play: it gets the same events, in a copy of its
+    // own (a plugin played through the framework may rewrite the buffer it is given).
+    const int hot = hotStandbySlot.load(std::memory_order_acquire);
+    const bool playStandby = hot >= 0 && (size_t) hot != active && pluginLoaders[(size_t) hot] != nullptr
+                          && !pluginCrashed[(size_t) hot].load(std::memory_order_acquire);
+    if (playStandby)
+        eventsForSlot((size_t) hot, midiMessages, standbyMidi, true);
+
     // The first block a plugin plays after a switch (or after its load into the active slot)
     // starts with what the stream has left standing: controllers, program, bend, pressure and the
     // notes still held, at sample 0 before the block's own events. The state is the tracker's as
     // of the previous block; this block's events then go to the tracker as to every block.
-    auto* midi = &midiMessages;
-    if (catchUpPending[active].exchange(false, std::memory_order_acq_rel))
-    {
-        catchUpMidi.clear();
-        midiState.writeCatchUp(catchUpMidi, 0);
-
-        // Only what fits the reserved room is passed on (6 bytes of the buffer's own per event).
-        std::size_t used = 0;
-        for (const auto metadata : catchUpMidi)
-            used += (std::size_t) metadata.numBytes + 6;
-        for (const auto metadata : midiMessages)
-        {
-            const auto size = (std::size_t) metadata.numBytes + 6;
-            if (used + size > catchUpCapacityBytes)
-            {
-                catchUpDropped.fetch_add(1, std::memory_order_relaxed);
-                continue;
-            }
-            used += size;
-            catchUpMidi.addEvent(metadata.data, metadata.numBytes, metadata.samplePosition);
-        }
-        midi = &catchUpMidi;
-    }
+    auto* midi = &eventsForSlot(active, midiMessages, catchUpMidi, false);
     midiState.process(midiMessages);
     if (midi != &midiMessages)
         midiMessages.clear(); // its events went on in the catch-up buffer, as a plugin leaves it
 
-    playSlot(active, buffer, *midi);
+    if (playStandby)
+    {
+        // Played and thrown away: only its voices matter, and the fade of a switch back to it.
+        standbyOutput.setSize(standbyOutput.getNumChannels(), buffer.getNumSamples(), false, false, true);
+        standbyOutput.clear();
+        renderSlot((size_t) hot, standbyOutput, standbyMidi);
+    }
 
+    renderSlot(active, buffer, *midi);
+
+    // A slot in a helper process that failed in this block: the other slot plays it.
     if (auto* isolated = isolatedInstances[active]; isolated != nullptr && isolated->getConnection().failed())
-        failOverInBlock(active, buffer);
+        failOverInBlock(active, buffer, playStandby && (size_t) hot != active ? &standbyOutput : nullptr);
+
+    // The block of a switch by hand fades the plugin switched away from out: with a hot standby
+    // from what it played just now, otherwise from what the switch rendered of it beforehand.
+    if (hotFadePending.exchange(false, std::memory_order_acq_rel) && playStandby)
+        switchFade.applyFrom(buffer, standbyOutput);
+    else
+        switchFade.apply(buffer);
+
+    pendulum::container::sanitizeChannels(buffer, getTotalNumOutputChannels());
 }
 
-void PluginContainerAudioProcessor::playSlot(size_t slot, juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi) noexcept
+juce::MidiBuffer& PluginContainerAudioProcessor::eventsForSlot(size_t slot, juce::MidiBuffer& hostEvents,
+                                                               juce::MidiBuffer& room, bool alwaysCopy) noexcept
+{
+    const bool catchUp = catchUpPending[slot].exchange(false, std::memory_order_acq_rel);
+    if (!catchUp && !alwaysCopy)
+        return hostEvents;
+
+    room.clear();
+    if (catchUp)
+        midiState.writeCatchUp(room, 0);
+
+    // Only what fits the reserved room is passed on (6 bytes of the buffer's own per event).
+    std::size_t used = 0;
+    for (const auto metadata : room)
+        used += (std::size_t) metadata.numBytes + 6;
+    for (const auto metadata : hostEvents)
+    {
+        const auto size = (std::size_t) metadata.numBytes + 6;
+        if (used + size > catchUpCapacityBytes)
+        {
+            catchUpDropped.fetch_add(1, std::memory_order_relaxed);
+            continue;
+        }
+        used += size;
+        room.addEvent(metadata.data, metadata.numBytes, metadata.samplePosition);
+    }
+    return room;
+}
+
+void PluginContainerAudioProcessor::renderSlot(size_t slot, juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi) noexcept
 {
     auto* instance = pluginLoaders[slot]->getPluginInstance();
     auto* direct = directPaths[slot].get();
@@ -353,28 +403,31 @@ void PluginContainerAudioProcessor::playSlot(size_t slot, juce::AudioBuffer<floa
         // A plugin with fewer outputs than the container leaves the rest of the buffer as it was.
         for (int channel = instance->getTotalNumOutputChannels(); channel < buffer.getNumChannels(); ++channel)
             buffer.clear(channel, 0, buffer.getNumSamples());
+    }
+    else
+    {
+        // A plugin with more outputs than the container writes into its own wider buffer; only its
+        // first two channels are exchanged with the host.
+        const auto numSamples = buffer.getNumSamples();
+        const auto exchanged = juce::jmin(2, buffer.getNumChannels(), aux->getNumChannels());
 
-        pendulum::container::sanitizeChannels(buffer, getTotalNumOutputChannels());
-        return;
+        // Nothing of the last block is kept: the host's two channels are copied in below and the
+        // plugin writes all of its outputs. Keeping the content would make the framework allocate
+        // a new block whenever a block is longer than the one before, even within the prepared size.
+        aux->setSize(aux->getNumChannels(), numSamples, false, false, true);
+
+        for (int channel = 0; channel < exchanged; ++channel)
+            aux->copyFrom(channel, 0, buffer, channel, 0, numSamples);
+
+        play(*aux);
+
+        for (int channel = 0; channel < exchanged; ++channel)
+            buffer.copyFrom(channel, 0, *aux, channel, 0, numSamples);
     }
 
-    // A plugin with more outputs than the container writes into its own wider buffer; only its
-    // first two channels are exchanged with the host.
-    const auto numSamples = buffer.getNumSamples();
-    const auto exchanged = juce::jmin(2, buffer.getNumChannels(), aux->getNumChannels());
-
-    // Nothing of the last block is kept: the host's two channels are copied in below and the plugin
-    // writes all of its outputs. Keeping the content would make the framework allocate a new block
-    // whenever a block is longer than the one before, even within the prepared size.
-    aux->setSize(aux->getNumChannels(), numSamples, false, false, true);
-
-    for (int channel = 0; channel < exchanged; ++channel)
-        aux->copyFrom(channel, 0, buffer, channel, 0, numSamples);
-
-    play(*aux);
-
-    for (int channel = 0; channel < exchanged; ++channel)
-        buffer.copyFrom(channel, 0, *aux, channel, 0, numSamples);
+    // Held back by the difference to the container's latency, so that both slots come out in step.
+    if (auto* delay = outputDelays[slot].get())
+        delay->process(buffer);
 
     pendulum::container::sanitizeChannels(buffer, getTotalNumOutputChannels());
 }

@@ -3,6 +3,8 @@
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include "container/MidiStateTracker.h"
+#include "container/OutputDelay.h"
+#include "container/SwitchCrossfade.h"
 #include "container/SlotAccessGuard.h"
 #include "hosting/MyHostAudioProcessorEditor.h"
 
@@ -41,22 +43,45 @@ class IsolatedPluginInstance;
       through its own entry points (DirectVst2Processor), not through the framework's processBlock,
       which takes a lock of the instance's in every block.
     - What processBlock reads (the active slot's loader, auxiliary buffer and direct path, the
-      active index) changes only while processing is suspended: suspendProcessing(true) waits for a
-      running block to end. The inactive slot may change without suspension, but its loader,
-      buffers and paths are exchanged under the callback lock, so a block never sees half of them.
-      The active index is atomic besides, and processBlock reads it once per block.
+      active index) changes only while processing is suspended: suspendProcessing(true) waits for
+      a running block to end; the output delays are replaced under the callback lock (see
+      below). The inactive slot may change without suspension, but its loader, buffers and paths
+      are exchanged under the callback lock, so a block never sees half of them. The active index
+      is atomic besides, and processBlock reads it once per block.
     - A slot whose plugin runs in a helper process may fail inside a block (the helper died or
       hung). processBlock then marks the slot crashed and, with the automatic switch on, plays the
-      other slot in that same block and makes it the active one: the audio thread is the only one
-      that changes the active index outside the callback lock's protection of a switch, and it
-      does so while holding the callback lock (the wrapper's). The message thread hears of the
-      failure from the helper's watcher and does the rest (console, panel, recovery).
+      other slot in that same block (a hot standby's output of that block is used as it is) and
+      makes it the active one: the audio thread changes the active index there while holding the
+      callback lock (the wrapper's). The message thread hears of the failure from the helper's
+      watcher and does the rest (console, panel, recovery).
     - processBlock feeds every block's MIDI to a state tracker. A switch or a load into the active
       slot sets that slot's catch-up flag (under the callback lock, or while suspended); the next
       block that plays the slot takes the flag and starts with the tracker's state, written into a
       MIDI buffer whose room is reserved at construction. Others read the tracker only under the
       callback lock. The plugin switched away from gets its notes ended by one block of its own,
       played on the message thread under slotLock once the switch is done, never when it crashed.
+    - The container reports one latency, the largest of its loaded slots', and delays each slot's
+      output by the difference to its own (OutputDelay, preallocated). The reported latency and
+      the delays change only with a load, an unload or a prepare, never with a switch. A slot's
+      delay is replaced under the callback lock (a block may be playing that slot); a switch
+      clears the delay of the slot it makes active, under the same lock, so stale audio of that
+      slot's last turn never comes out.
+    - A switch by hand crossfades over 5 ms. The plugin switched away from is not played by the
+      audio thread: once the switch is done, the message thread renders its next 5 ms (under
+      slotLock, the slot being inactive) into the fade's buffer and arms the fade under the
+      callback lock, unless a block has been played since the switch. The switch cancels a fade
+      still running before it renders, so the buffer is never written while a block reads it. A
+      switch away from a crashed plugin has no fade.
+    - Hot standby (an option): the audio thread also plays the slot named by hotStandbySlot, with
+      a copy of the block's events, into a buffer sized at prepare, and throws the output away.
+      That index is set only under the callback lock; every change of a slot's loader, a prepare
+      and a release first take the slot out of it (exchangeLoader, stopHotStandby), and it is set
+      again once the slot is complete (updateHotStandby). So, with the option on, the inactive
+      slot is still never touched by a block while it changes. A slot that becomes the hot standby
+      gets the catch-up in its first block; a switch to the hot standby gives it none (it has every
+      note already) and makes the slot switched away from the standby, notes kept, unless it
+      crashed; the switch's fade then mixes the standby's output of that very block. The message
+      thread never plays the hot standby's plugin (no note release, no fade rendering, no reset).
     - The host's parameter calls (get, set, name, text) may come from any thread, the audio thread
       included. They hold a SlotAccessGuard for the length of the forwarded call; every change of
       a slot's loader or of the active index takes the guard's write side for the pointer move
@@ -245,6 +270,24 @@ public:
     /** The slot's recovery snapshot, or null. */
     const AudioProcessorState* getRecoveryState(int slot) const noexcept { return recoveryStates[(size_t) slot].get(); }
 
+    /**
+        Hot standby: the inactive slot's plugin plays every block with the same events as the
+        active one, its output thrown away, so that at a switch its voices are already sounding.
+        Off by default (it doubles the standby's processing). Message thread.
+    */
+    void setHotStandby(bool on);
+    bool isHotStandby() const noexcept { return hotStandbyOption.load(); }
+    /** The slot played as the hot standby now, or -1. */
+    int getHotStandbySlot() const noexcept { return hotStandbySlot.load(); }
+
+    /**
+        How often the watchdog asks this container's plugins whether they have crashed: 1000 ms by
+        default, between 50 and 1000 ms (a value outside is brought inside). The watchdog ticks at
+        the smallest period of the live containers. Message thread.
+    */
+    void setWatchPeriodMs(int milliseconds);
+    int getWatchPeriodMs() const noexcept { return watchPeriodMs.load(); }
+
     /** True while a document handed over from another thread waits for the message thread. */
     bool isRestorePending() const;
 
@@ -317,18 +360,32 @@ private:
     /** The document for the host: built from the slots, or the handed-over one while it waits. */
     void writeStateDocument(juce::MemoryBlock& destData);
 
-    /** Sets the container's latency to the active plugin's, telling the host if it changed. */
-    void takeLatencyOf(juce::AudioPluginInstance& instance);
+    /**
+        Makes both slots come out with the same latency: the container's is the largest of the
+        slots' (a missing or reloading slot counts with the latency its plugin had), and each
+        loaded slot's output delay is the difference to its own. Tells the host when the
+        container's latency changed. Does nothing while alignment is held (see LatencyHold) or
+        while the container is being destroyed. Under slotLock; delays are replaced under the
+        callback lock.
+    */
+    void alignLatencies();
+
+    /** Holds alignLatencies() back while it exists, and aligns once when the last hold goes. */
+    struct LatencyHold
+    {
+        explicit LatencyHold(PluginContainerAudioProcessor& c);
+        ~LatencyHold();
+        juce::WeakReference<PluginContainerAudioProcessor> container;
+    };
     /** Puts a loader into the slot (or empties it) and returns what was there, to destroy later. */
     std::unique_ptr<GenericAudioPluginLoader> exchangeLoader(int slot, std::unique_ptr<GenericAudioPluginLoader> loader);
-    /** Plays one block of the slot's plugin into buffer (audio thread). */
-    void playSlot(size_t slot, juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi) noexcept;
     /**
         The active slot's helper process failed in this block (audio thread): the slot is marked
         and, when the option says so and the other slot can play, the other slot plays this very
         block with the stream's held notes and controllers, and stays active.
     */
-    void failOverInBlock(size_t failed, juce::AudioBuffer<float>& buffer) noexcept;
+    void failOverInBlock(size_t failed, juce::AudioBuffer<float>& buffer,
+                         const juce::AudioBuffer<float>* standbyPlayed) noexcept;
     /**
         Tells console and panel, once per plugin, that the slot's helper process failed and why,
         and switches if no block did; false if there was nothing new to tell. Message thread.
@@ -369,6 +426,14 @@ private:
     */
     void releaseHeldNotes(int slot, const MidiStateTracker& held);
 
+    /**
+        After a switch by hand: renders what the slot's plugin (inactive now, healthy) would have
+        played next, through its output delay, as the material of the switch's crossfade, and arms
+        the fade unless a block has already been played since the switch (blocksAtSwitch).
+        Message thread, with processing running.
+    */
+    void renderFadeOut(int slot, std::uint32_t blocksAtSwitch);
+
     /** Runs the work later, once no call into the container's plugins is in progress. */
     void deferUntilPluginsFree(const juce::String& what, std::function<void(PluginContainerAudioProcessor&)> work);
 
@@ -383,6 +448,25 @@ private:
         }
         juce::WeakReference<PluginContainerAudioProcessor> container;
     };
+
+    /**
+        Plays the slot's plugin into the buffer (the container's two channels), through its
+        auxiliary buffer if it has one, then its output delay and the sanitizer. Audio thread.
+    */
+    void renderSlot(size_t slot, juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi) noexcept;
+    /**
+        The events the slot gets in this block: the host's own, or, when the slot's catch-up is
+        pending or a copy is asked for, the catch-up and the host's events in `room`. Audio thread.
+    */
+    juce::MidiBuffer& eventsForSlot(size_t slot, juce::MidiBuffer& hostEvents, juce::MidiBuffer& room, bool alwaysCopy) noexcept;
+    /**
+        Makes the inactive slot the hot standby if the option is on and its plugin can play
+        (loaded, prepared, not crashed), or stops it; a plugin that stops being the hot standby
+        gets its notes ended. Message thread (or the host's, inside a prepare); under slotLock.
+    */
+    void updateHotStandby();
+    /** No slot is played as the hot standby from the next block on (under the callback lock). */
+    void stopHotStandby();
 
     /** Channels of a slot's auxiliary buffer: the larger of the plugin's input and output counts. */
     static int auxChannelsFor(const juce::AudioPluginInstance& instance);
@@ -440,6 +524,26 @@ private:
     // Where this container's editor windows stand in the cascade of all containers' windows.
     EditorCascadeSeat cascadeSeat;
     std::array<std::unique_ptr<juce::AudioBuffer<float>>, numSlots> auxBuffers;
+    // Each loaded slot's output delay (see alignLatencies); replaced only under the callback lock.
+    std::array<std::unique_ptr<pendulum::container::OutputDelay>, numSlots> outputDelays;
+    // The latency each slot's plugin last reported, kept while the slot is missing or reloading
+    // (under slotLock).
+    std::array<int, numSlots> slotLatencies {};
+    // The crossfade of a switch by hand (see SwitchCrossfade) and the count of blocks played, by
+    // which a switch knows whether its fade would still come in time.
+    pendulum::container::SwitchCrossfade switchFade { 2 };
+    std::atomic<std::uint32_t> blocksPlayed { 0 };
+    // Hot standby: the option, the slot the audio thread plays as the standby (-1: none; set under
+    // the callback lock), its events (room reserved at construction) and its thrown-away output
+    // (sized at prepare), and the fade of a switch to it, taken by the next block.
+    std::atomic<bool> hotStandbyOption { false };
+    std::atomic<int> hotStandbySlot { -1 };
+    juce::MidiBuffer standbyMidi;
+    juce::AudioBuffer<float> standbyOutput;
+    std::atomic<bool> hotFadePending { false };
+    std::atomic<int> watchPeriodMs { 1000 };
+    int latencyHolds = 0;       // message thread (or the host's thread inside a prepare, under slotLock)
+    bool tearingDown = false;   // set by the destructor: its unloads tell the host nothing
     // The audio path into a slot's hosted VST2 plugin; null for other instances (framework's call).
     std::array<std::unique_ptr<DirectVst2Processor>, numSlots> directPaths;
     std::array<std::atomic<bool>, numSlots> pluginCrashed { { false, false } };

@@ -14,6 +14,7 @@
 #include "platform/EditorWindow.h"
 #include "hosting/PluginCallTracker.h"
 #include "container/DeferredSlotWork.h"
+#include "container/SampleSanitizer.h"
 #include "hosting/VSTP2PluginLoader.h"
 #include "isolation/IsolatedPluginInstance.h"
 #include "isolation/IsolatedPluginLoader.h"
@@ -42,6 +43,9 @@ std::unique_ptr<GenericAudioPluginLoader> PluginContainerAudioProcessor::exchang
     // The guard first, then the callback lock (as setActiveIndex takes them): a block may play the
     // inactive slot when the active one fails in it, so no block sees the slot half changed.
     const SlotAccessGuard::WriteScope guard(parameterGuard);
+    // A hot standby's plugin is taken out of the audio thread's reach before its slot changes.
+    if (hotStandbySlot.load() == slot)
+        stopHotStandby();
     const juce::ScopedLock audioLock(getCallbackLock());
     std::swap(pluginLoaders[(size_t) slot], loader);
     auto* instance = pluginLoaders[(size_t) slot] != nullptr ? pluginLoaders[(size_t) slot]->getPluginInstance() : nullptr;
@@ -51,6 +55,71 @@ std::unique_ptr<GenericAudioPluginLoader> PluginContainerAudioProcessor::exchang
         programWatch->watch(slot, pluginLoaders[(size_t) slot] != nullptr ? pluginLoaders[(size_t) slot]->getPluginInstance()
                                                                          : nullptr);
     return loader;
+}
+
+void PluginContainerAudioProcessor::stopHotStandby()
+{
+    const juce::ScopedLock audioLock(getCallbackLock());
+    hotStandbySlot.store(-1, std::memory_order_release);
+    hotFadePending.store(false, std::memory_order_release);
+}
+
+void PluginContainerAudioProcessor::setHotStandby(bool on)
+{
+    if (hotStandbyOption.exchange(on) == on)
+        return;
+    logLine(juce::String(":hot standby ") + (on ? "on" : "off"));
+    updateHotStandby();
+    refreshEditorPanel();
+}
+
+void PluginContainerAudioProcessor::setWatchPeriodMs(int milliseconds)
+{
+    const int period = juce::jlimit(CrashWatchDog::minPeriodMs, CrashWatchDog::periodMs, milliseconds);
+    if (watchPeriodMs.exchange(period) == period)
+        return;
+    logLine(":crash watch every " + juce::String(period) + " ms");
+    CrashWatchDog::watchPeriodChanged();
+    refreshEditorPanel();
+}
+
+void PluginContainerAudioProcessor::updateHotStandby()
+{
+    if (tearingDown)
+        return;
+
+    const juce::ScopedLock lock(slotLock);
+    const int standby = 1 - activePluginIndex.load();
+    const auto s = (size_t) standby;
+    const bool playable = hotStandbyOption.load() && pluginLoaders[s] != nullptr && slotPrepared[s]
+                       && !pluginCrashed[s].load() && !slotRecovering[s] && !slotsShareOneEffect();
+    const int wanted = playable ? standby : -1;
+    const int current = hotStandbySlot.load();
+
+    if (wanted == current)
+        return;
+
+    MidiStateTracker held;
+    {
+        const juce::ScopedLock audioLock(getCallbackLock());
+        held = midiState;
+        hotStandbySlot.store(wanted, std::memory_order_release);
+        // A plugin that starts playing along starts from the stream's state.
+        if (wanted >= 0)
+            catchUpPending[(size_t) wanted].store(true, std::memory_order_release);
+    }
+
+    // A plugin that stops playing along keeps no note (it is inactive: the release plays nothing
+    // for the active slot).
+    if (current >= 0 && current != wanted && current != activePluginIndex.load())
+    {
+        if (auto* instance = getPluginInstance(current);
+            instance != nullptr && !pluginCrashed[(size_t) current].load() && !plugin_calls::inProgress(vstEffectOf(*instance)))
+        {
+            releaseHeldNotes(current, held);
+            instance->reset();
+        }
+    }
 }
 
 void PluginContainerAudioProcessor::setActiveIndex(int slot)
@@ -63,21 +132,105 @@ void PluginContainerAudioProcessor::setActiveIndex(int slot)
     const SlotAccessGuard::WriteScope guard(parameterGuard);
     const juce::ScopedLock audioLock(getCallbackLock());
     // The slot's first block starts with the stream's state (see processBlock).
-    if (activePluginIndex.exchange(slot, std::memory_order_acq_rel) != slot)
-        catchUpPending[(size_t) slot].store(true, std::memory_order_release);
+    if (const int previous = activePluginIndex.exchange(slot, std::memory_order_acq_rel); previous != slot)
+    {
+        // A fade of an earlier switch still running ends here; this switch may render its own.
+        switchFade.cancel();
+        hotFadePending.store(false, std::memory_order_release);
+
+        if (hotStandbySlot.load() == slot)
+        {
+            // The hot standby has played every block: it holds the notes, and its delay is in
+            // step. The slot switched away from plays along from now on, unless it crashed.
+            const auto p = (size_t) previous;
+            const bool keepsPlaying = pluginLoaders[p] != nullptr && !pluginCrashed[p].load();
+            hotStandbySlot.store(keepsPlaying ? previous : -1, std::memory_order_release);
+        }
+        else
+        {
+            catchUpPending[(size_t) slot].store(true, std::memory_order_release);
+            // What the slot's delay still holds is from its last turn as the active slot.
+            if (auto& delay = outputDelays[(size_t) slot])
+                delay->clear();
+        }
+    }
 }
 
-void PluginContainerAudioProcessor::takeLatencyOf(juce::AudioPluginInstance& instance)
+void PluginContainerAudioProcessor::alignLatencies()
 {
-    const auto latency = instance.getLatencySamples();
-
-    if (latency == getLatencySamples())
+    if (latencyHolds > 0 || tearingDown)
         return;
+
+    const juce::ScopedLock lock(slotLock);
+
+    // The latency of each slot that plays or is kept for the project (missing, being reloaded).
+    std::array<std::optional<int>, numSlots> latencies;
+    int reported = 0;
+    for (int slot = 0; slot < numSlots; ++slot)
+    {
+        const auto s = (size_t) slot;
+        if (auto* instance = getPluginInstance(slot))
+            slotLatencies[s] = juce::jmax(0, instance->getLatencySamples());
+        else if (!slotMissing[s] && !slotRecovering[s])
+            slotLatencies[s] = 0;
+
+        if (getPluginInstance(slot) != nullptr || slotMissing[s] || slotRecovering[s])
+        {
+            latencies[s] = slotLatencies[s];
+            reported = juce::jmax(reported, slotLatencies[s]);
+        }
+    }
+
+    // New delay lines are made here, outside the callback lock; only the exchange is under it.
+    std::array<std::unique_ptr<pendulum::container::OutputDelay>, numSlots> replacements;
+    std::array<bool, numSlots> replace {};
+    for (int slot = 0; slot < numSlots; ++slot)
+    {
+        const auto s = (size_t) slot;
+        const auto& current = outputDelays[s];
+        if (getPluginInstance(slot) == nullptr)
+        {
+            replace[s] = current != nullptr;
+            continue;
+        }
+        const int wanted = reported - *latencies[s];
+        if (current == nullptr || current->getDelaySamples() != wanted)
+        {
+            replacements[s] = std::make_unique<pendulum::container::OutputDelay>(getTotalNumOutputChannels(), wanted);
+            replace[s] = true;
+        }
+    }
+
+    if (replace[0] || replace[1])
+    {
+        const juce::ScopedLock audioLock(getCallbackLock());
+        for (size_t s = 0; s < (size_t) numSlots; ++s)
+            if (replace[s])
+                std::swap(outputDelays[s], replacements[s]);
+    }
+    replacements = {}; // the lines taken out go here, outside the callback lock
+
+    if (reported == getLatencySamples())
+        return;
+
+    logLine(":latency " + juce::String(reported) + " samples");
 
     // The wrapper reports the new initial delay and the changed inputs and outputs; the display
     // update is asked for as well, so that hosts re-read the delay at once.
-    setLatencySamples(latency);
+    setLatencySamples(reported);
     updateHostDisplay(ChangeDetails().withParameterInfoChanged(true));
+}
+
+PluginContainerAudioProcessor::LatencyHold::LatencyHold(PluginContainerAudioProcessor& c) : container(&c)
+{
+    ++c.latencyHolds;
+}
+
+PluginContainerAudioProcessor::LatencyHold::~LatencyHold()
+{
+    if (auto* c = container.get())
+        if (--c->latencyHolds == 0)
+            c->alignLatencies();
 }
 
 namespace
@@ -220,6 +373,9 @@ void PluginContainerAudioProcessor::unloadSlot(int slot, bool keepRecoveryState,
         slotMissing[(size_t) slot] = false;
         missingReason[(size_t) slot] = {};
     }
+
+    alignLatencies();
+    updateHotStandby();
 
     if (resumeProcessing && isSuspended())
         suspendProcessing(false);
@@ -440,6 +596,8 @@ bool PluginContainerAudioProcessor::loadPluginWith(int slot, const juce::String&
 void PluginContainerAudioProcessor::commitLoadedPlugin(int slot, std::unique_ptr<GenericAudioPluginLoader> loader)
 {
     const bool active = slot == activePluginIndex.load();
+    // The latency is aligned once, with the new plugin in, not with the slot empty halfway.
+    const LatencyHold latencyHold(*this);
 
     if (active)
         suspendProcessing(true);
@@ -516,8 +674,7 @@ void PluginContainerAudioProcessor::commitLoadedPlugin(int slot, std::unique_ptr
         catchUpPending[(size_t) slot].store(true, std::memory_order_release);
 
 
-    if (active)
-        takeLatencyOf(*instance);
+    updateHotStandby();
 
     if (panelRefreshHolds.load() == 0)
         if (auto* editor = dynamic_cast<PluginContainerAudioProcessorEditor*>(getActiveEditor()))
@@ -567,11 +724,59 @@ void PluginContainerAudioProcessor::releaseHeldNotes(int slot, const MidiStateTr
         instance->processBlock(scratch, midi);
 }
 
+void PluginContainerAudioProcessor::renderFadeOut(int slot, std::uint32_t blocksAtSwitch)
+{
+    // Under slotLock: a prepare or a latency change does not replace the slot's buffers meanwhile.
+    const juce::ScopedLock lock(slotLock);
+    auto* instance = getPluginInstance(slot);
+
+    if (instance == nullptr || slot == activePluginIndex.load() || pluginCrashed[(size_t) slot].load()
+        || !slotPrepared[(size_t) slot] || slotsShareOneEffect())
+        return;
+
+    // The plugin's next 5 ms as the next blocks would have had them: no new events, the notes it
+    // holds sounding on. Played in pieces no longer than the prepared block size, into a buffer of
+    // the plugin's own channel count; its first two channels (or its one, the other silent) are
+    // the material, through the slot's own output delay so that it stays aligned.
+    const int length = pendulum::container::SwitchCrossfade::lengthAt(startSampleRate());
+    auto material = switchFade.materialOf(length);
+    material.clear();
+
+    const int piece = juce::jmin(length, startBlockSize());
+    juce::AudioBuffer<float> scratch(juce::jmax(1, auxChannelsFor(*instance)), piece);
+    juce::MidiBuffer noEvents;
+    const int exchanged = juce::jmin(material.getNumChannels(), instance->getTotalNumOutputChannels());
+
+    for (int start = 0; start < length; start += piece)
+    {
+        const int count = juce::jmin(piece, length - start);
+        scratch.setSize(scratch.getNumChannels(), count, false, false, true);
+        scratch.clear();
+        if (auto* direct = directPaths[(size_t) slot].get())
+            direct->process(scratch, noEvents, nullptr);
+        else
+            instance->processBlock(scratch, noEvents);
+        for (int channel = 0; channel < exchanged; ++channel)
+            material.copyFrom(channel, start, scratch, channel, 0, count);
+    }
+
+    if (auto* delay = outputDelays[(size_t) slot].get())
+        delay->process(material);
+    pendulum::container::sanitizeChannels(material, material.getNumChannels());
+
+    // Too late once the new plugin has played a block: its start would be heard twice.
+    const juce::ScopedLock audioLock(getCallbackLock());
+    if (blocksPlayed.load(std::memory_order_acquire) == blocksAtSwitch && activePluginIndex.load() != slot)
+        switchFade.arm(length);
+}
+
 bool PluginContainerAudioProcessor::setActivePlugin(int slot)
 {
     juce::AudioPluginInstance* previous = nullptr;
     int from = 0;
     MidiStateTracker heldAtSwitch;
+    std::uint32_t blocksAtSwitch = 0;
+    bool toHotStandby = false;
 
     {
         const juce::ScopedLock lock(slotLock);
@@ -597,15 +802,23 @@ bool PluginContainerAudioProcessor::setActivePlugin(int slot)
             const juce::ScopedLock audioLock(getCallbackLock());
             heldAtSwitch = midiState;
         }
-        setActiveIndex(slot);
-        takeLatencyOf(*getPluginInstance(slot));
+        toHotStandby = hotStandbySlot.load() == slot;
+        setActiveIndex(slot); // the latency stays: both slots are aligned to the same one
+        blocksAtSwitch = blocksPlayed.load(std::memory_order_acquire);
+        // From a hot standby the fade takes the old plugin's output of the next block itself.
+        if (toHotStandby && hotStandbySlot.load() == from)
+        {
+            const juce::ScopedLock audioLock(getCallbackLock());
+            hotFadePending.store(true, std::memory_order_release);
+        }
         logLine(":successfully changed active plugin to index " + juce::String(slot));
         recordEvent(pluginCrashed[(size_t) from] ? "slot " + slotNumber(from) + " crashed; playing slot " + slotNumber(slot)
                                                  : "playing slot " + slotNumber(slot));
 
         suspendProcessing(false);
 
-        if (!pluginCrashed[(size_t) from])
+        // The plugin switched away from keeps playing along as the hot standby: nothing to end.
+        if (!pluginCrashed[(size_t) from] && !toHotStandby)
             previous = getPluginInstance(from);
     }
 
@@ -617,9 +830,13 @@ bool PluginContainerAudioProcessor::setActivePlugin(int slot)
     // then reset (its voices and tails cleared). Never when it has crashed: it may hang.
     if (previous != nullptr && !plugin_calls::inProgress(vstEffectOf(*previous)))
     {
+        renderFadeOut(from, blocksAtSwitch);
         releaseHeldNotes(from, heldAtSwitch);
         previous->reset();
     }
+
+    // With the option on, the slot switched away from (or, after a crash, none) plays along.
+    updateHotStandby();
 
     return true;
 }

@@ -130,6 +130,8 @@ void PluginContainerAudioProcessor::recoverPlugin(int slot, bool mayAskUser)
         return;
     }
 
+    // The reload keeps the latency the host was told unless the new instance reports another one.
+    const LatencyHold latencyHold(*this);
     unloadSlot(slot, true, false);
 
     const bool applyState = getOption(optionReloadCrashedPluginData);

@@ -21,6 +21,27 @@ void CrashWatchDog::registerContainer(PluginContainerAudioProcessor& container)
         watchdog = std::make_unique<CrashWatchDog>();
 
     watchdog->watchedProcessors.addIfNotAlreadyThere(&container);
+    watchdog->retime();
+}
+
+void CrashWatchDog::watchPeriodChanged()
+{
+    if (watchdog != nullptr)
+        watchdog->retime();
+}
+
+void CrashWatchDog::retime()
+{
+    int smallest = periodMs;
+    for (auto* container : watchedProcessors)
+        smallest = juce::jmin(smallest, container->getWatchPeriodMs());
+
+    if (smallest == tickPeriodMs)
+        return;
+
+    tickPeriodMs = smallest;
+    if (isTimerRunning())
+        startTimer(tickPeriodMs);
 }
 
 void CrashWatchDog::unregisterContainer(PluginContainerAudioProcessor& container)
@@ -44,6 +65,8 @@ void CrashWatchDog::unregisterContainer(PluginContainerAudioProcessor& container
 
     if (list.isEmpty())
         watchdog.reset();
+    else
+        watchdog->retime();
 }
 
 void CrashWatchDog::timerCallback()

@@ -8,7 +8,7 @@
 class PluginContainerAudioProcessor;
 
 /**
-    The process-wide crash watchdog: once a second, on the message thread, it asks every hosted
+    The process-wide crash watchdog: once a period, on the message thread, it asks every hosted
     plugin of every container whether it has crashed, and acts on the answers per container:
     switch away from a crashed active plugin (option auto-switch), then reload the crashed ones
     (option auto crash recovery).
@@ -23,12 +23,19 @@ class PluginContainerAudioProcessor;
     the host may destroy containers, or the last of them and with it the watchdog: the tick holds
     weak references and stops at once when the watchdog itself is gone. A tick never nests.
 
+    The period is each container's option (1000 ms by default, down to 50 ms): the watchdog ticks
+    at the smallest period of the live containers, and every tick probes every container. A plugin
+    answers the crash query in microseconds, so a container that asked for 1000 ms loses nothing
+    worth measuring by being probed as often as the fastest one; one timer keeps the ticks' order
+    (every switch before any reload) across containers.
+
     Message thread only.
 */
 class CrashWatchDog : public juce::Timer
 {
 public:
-    static constexpr int periodMs = 1000;
+    static constexpr int periodMs = 1000;   // the default period
+    static constexpr int minPeriodMs = 50;  // the shortest a container may ask for
 
     CrashWatchDog();
     ~CrashWatchDog() override;
@@ -37,6 +44,15 @@ public:
     void timerCallback() override;
 
     int getNumberOfPluginsBeingWatched() const noexcept { return watchedProcessors.size(); }
+
+    /** The period the watchdog ticks at: the smallest of the registered containers'. */
+    int getPeriodMs() const noexcept { return tickPeriodMs; }
+
+    /**
+        A container's period changed: the watchdog takes the smallest again, restarting its timer
+        with it if that changed (a stopped timer stays stopped).
+    */
+    static void watchPeriodChanged();
 
     /** The registered containers, in registration order. */
     const juce::Array<PluginContainerAudioProcessor*>& getWatchedProcessors() const noexcept { return watchedProcessors; }
@@ -55,7 +71,11 @@ private:
     /** Auto-recovery of the slots found crashed, without dialogs; none while the container is busy. */
     static void recoverCrashed(PluginContainerAudioProcessor& container, std::array<bool, 2> crashed);
 
+    /** Takes the smallest period of the registered containers (see watchPeriodChanged). */
+    void retime();
+
     juce::Array<PluginContainerAudioProcessor*> watchedProcessors;
+    int tickPeriodMs = periodMs;
     int tickPosition = -1; // the container the running tick's probe is at, or -1
     bool ticking = false;  // a tick is running (a nested one returns at once)
 

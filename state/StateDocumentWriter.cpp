@@ -1,6 +1,7 @@
 // The container's state document: written for the host's project by getStateInformation.
 #include "console/ConsoleGlobals.h"
 #include "container/PluginContainerAudioProcessor.h"
+#include "crashwatch/CrashWatchDog.h"
 #include "crashwatch/AudioProcessorState.h"
 #include "hosting/GenericAudioPluginLoader.h"
 #include "isolation/IsolatedPluginInstance.h"
@@ -196,6 +197,12 @@ void PluginContainerAudioProcessor::writeStateDocument(juce::MemoryBlock& destDa
     // document of in-process slots is the same as before the option existed.
     if (getRunInSeparateProcesses())
         xml.attribute("separateProcesses", 1);
+    // Last, and only when on: readers that take the attributes by position, and documents
+    // written without it, stay as they were.
+    if (isHotStandby())
+        xml.attribute("hotStandby", 1);
+    if (getWatchPeriodMs() != CrashWatchDog::periodMs)
+        xml.attribute("watchPeriodMs", getWatchPeriodMs());
     xml.endEmptyElement();
 
     int children = 1;

@@ -2,6 +2,7 @@
 // the host kept in its project.
 #include "console/ConsoleGlobals.h"
 #include "container/PluginContainerAudioProcessor.h"
+#include "crashwatch/CrashWatchDog.h"
 #include "crashwatch/AudioProcessorState.h"
 #include "state/MemoryBlockBase64.h"
 #include "state/StateDocumentReader.h"
@@ -177,6 +178,9 @@ void PluginContainerAudioProcessor::restoreFromDocument(const char* text, size_t
 
     std::array<bool, numSlots> slotsToUnload { true, true };
 
+    // The latency is aligned once, with every slot restored.
+    const LatencyHold latencyHold(*this);
+
     for (const auto& child : root->children)
     {
         const auto kind = nameBeforeColon(child);
@@ -236,6 +240,19 @@ void PluginContainerAudioProcessor::applyMainPluginElement(const DocumentElement
         if (named.name == "separateProcesses")
             separate = named.text().getIntValue() != 0;
     setRunInSeparateProcesses(separate);
+    // Found by name, wherever they are; a document without them has the hot standby off and the
+    // watchdog's default period.
+    bool hotStandby = false;
+    int watchPeriod = CrashWatchDog::periodMs;
+    for (const auto& attribute : element.attributes)
+    {
+        if (attribute.name == "hotStandby")
+            hotStandby = attribute.text().getIntValue() != 0;
+        else if (attribute.name == "watchPeriodMs")
+            watchPeriod = attribute.text().getIntValue();
+    }
+    setHotStandby(hotStandby);
+    setWatchPeriodMs(watchPeriod);
 
     if (debugConsole != nullptr && numAttributes >= 11 && !consoleBoundsRestored)
     {

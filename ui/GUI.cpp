@@ -55,7 +55,7 @@ GUI::GUI()
              plugin1LoadUnload.get(), plugin1Edit.get(), activatePlugin1.get(), plugin1LoadUnload2.get(),
              plugin1Edit2.get(), activatePlugin2.get(), consoleB.get(), autoSwitchB.get(),
              autoCrashRecoveryB.get(), reloadCrashedPluginDataB.get(), pluginUnload0.get(), pluginUnload1.get(),
-             separateProcessesB.get() })
+             separateProcessesB.get(), hotStandbyB.get() })
         button->addListener(this);
 
     programComboBox1->addListener(this);
@@ -92,6 +92,12 @@ void GUI::createChildren()
     autoCrashRecoveryB = makeToggle(*this, "autoCrashRecoveryB", "Auto crash recovery");
     reloadCrashedPluginDataB = makeToggle(*this, "reloadCrashedPluginDataB", "Reload crashed plugin data");
     separateProcessesB = makeToggle(*this, "separateProcessesB", "Run plugins in separate processes");
+    hotStandbyB = makeToggle(*this, "hotStandbyB", "Hot standby");
+    watchPeriodB = makeChild<juce::ComboBox>(*this, "watchPeriodB");
+    for (const int milliseconds : { 50, 100, 250, 500, 1000 })
+        watchPeriodB->addItem(watchPeriodText(milliseconds), milliseconds);
+    watchPeriodB->setSelectedId(1000, juce::dontSendNotification);
+    watchPeriodB->onChange = [this] { watchPeriodPicked(); };
     instanceNameGroup = makeGroup(*this, "Instance name");
     programComboBox1 = makeChild<AudioPluginInstanceProgramComboBox>(*this, "new combo box");
     programComboBox2 = makeChild<AudioPluginInstanceProgramComboBox>(*this, "new combo box");
@@ -119,7 +125,8 @@ void GUI::styleChildren()
     }
 
     for (auto* toggle : { activatePlugin1.get(), activatePlugin2.get(), consoleB.get(), autoSwitchB.get(),
-                          autoCrashRecoveryB.get(), reloadCrashedPluginDataB.get(), separateProcessesB.get() })
+                          autoCrashRecoveryB.get(), reloadCrashedPluginDataB.get(), separateProcessesB.get(),
+                          hotStandbyB.get() })
         toggle->setColour(juce::ToggleButton::textColourId, white);
 
     // Bold, to be read from a distance on stage.
@@ -181,17 +188,24 @@ void GUI::resized()
     autoSwitchB->setBounds(16, 332, 160, 24);
     autoCrashRecoveryB->setBounds(16, 308, 160, 24);
     reloadCrashedPluginDataB->setBounds(16, 356, 192, 24);
-    // Two lines of caption beside the last toggles of the left column.
-    separateProcessesB->setBounds(208, 334, 156, 36);
+    hotStandbyB->setBounds(208, 356, 144, 24);
+    watchPeriodB->setBounds(208, 332, 144, 24);
     instanceNameGroup->setBounds(0, 0, 368, 50);
     programComboBox1->setBounds(16, 188, 150, 24);
     programComboBox2->setBounds(200, 188, 150, 24);
     versionLabel->setBounds(208, 284, 136, 24);
     aboutLabel->setBounds(184, 308, 190, 24);
-    instanceName->setBounds(16, 20, 336, 24);
+    // The name keeps room for the container's choice of processes beside it.
+    instanceName->setBounds(16, 20, 160, 24);
+    separateProcessesB->setBounds(184, 18, 180, 28);
     pluginUnload0->setBounds(96, 220, 72, 24);
     pluginUnload1->setBounds(280, 220, 72, 24);
     lastEvent->setBounds(4, 249, 360, 20);
+}
+
+juce::String GUI::watchPeriodText(int milliseconds)
+{
+    return "Crash watch " + juce::String(milliseconds) + " ms";
 }
 
 juce::String GUI::versionText()

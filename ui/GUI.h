@@ -63,6 +63,8 @@ public:
     /** What "Plugin Pendulum v<version>" and the about label show. */
     static juce::String versionText();
     static juce::String aboutText();
+    /** The watchdog period chooser's text for a period. */
+    static juce::String watchPeriodText(int milliseconds);
 
     void mouseEnter(const juce::MouseEvent& event) override;
     void paint(juce::Graphics& g) override;
@@ -75,6 +77,8 @@ public:
 private:
     void createChildren();
     void styleChildren();
+    /** Hands the watchdog period picked in the chooser to the container. */
+    void watchPeriodPicked();
     /** The slot action of a button; false for a button that is not a slot's. */
     bool runSlotAction(juce::Button* button);
     /** Sets the status line and the "Edit"/"Recover" caption of one slot. */
@@ -103,6 +107,8 @@ private:
     std::unique_ptr<juce::ToggleButton> autoCrashRecoveryB;
     std::unique_ptr<juce::ToggleButton> reloadCrashedPluginDataB;
     std::unique_ptr<juce::ToggleButton> separateProcessesB;
+    std::unique_ptr<juce::ToggleButton> hotStandbyB; // the container's hot standby, not an indexed option
+    std::unique_ptr<juce::ComboBox> watchPeriodB;    // the crash watchdog's period for this container
     std::unique_ptr<juce::GroupComponent> instanceNameGroup;
     std::unique_ptr<AudioPluginInstanceProgramComboBox> programComboBox1;
     std::unique_ptr<AudioPluginInstanceProgramComboBox> programComboBox2;

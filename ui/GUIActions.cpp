@@ -75,6 +75,11 @@ void GUI::updateFromProcessor()
     for (int option = 0; option < (int) optionToggles.size(); ++option)
         optionToggles[(size_t) option]->setToggleState(processor->getOption(option), juce::dontSendNotification);
     separateProcessesB->setToggleState(processor->getRunInSeparateProcesses(), juce::dontSendNotification);
+    hotStandbyB->setToggleState(processor->isHotStandby(), juce::dontSendNotification);
+    const int period = processor->getWatchPeriodMs();
+    if (watchPeriodB->indexOfItemId(period) < 0) // a period a document asked for that the list lacks
+        watchPeriodB->addItem(watchPeriodText(period), period);
+    watchPeriodB->setSelectedId(period, juce::dontSendNotification);
 
     programComboBox1->updateProgramSelection();
     programComboBox2->updateProgramSelection();
@@ -90,9 +95,9 @@ void GUI::buttonClicked(juce::Button* button)
     const juce::Component::SafePointer<GUI> self(this);
 
     if (button == separateProcessesB.get())
-    {
         processor->setRunInSeparateProcesses(button->getToggleState());
-    }
+    else if (button == hotStandbyB.get())
+        processor->setHotStandby(button->getToggleState());
     else if (!runSlotAction(button))
     {
         for (int option = 0; option < (int) optionToggles.size(); ++option)
@@ -102,6 +107,12 @@ void GUI::buttonClicked(juce::Button* button)
 
     if (self != nullptr)
         updateFromProcessor();
+}
+
+void GUI::watchPeriodPicked()
+{
+    if (processor != nullptr && watchPeriodB->getSelectedId() > 0)
+        processor->setWatchPeriodMs(watchPeriodB->getSelectedId());
 }
 
 bool GUI::runSlotAction(juce::Button* button)

@@ -116,26 +116,39 @@ TEST(PluginState, ParameterNamesReachTheHostCutToSixteenCharacters)
     EXPECT_EQ(host->parameterName(64), "");
 }
 
-TEST(PluginState, ACrashSwitchesToTheOtherLatencyAndTellsTheHost)
+/** A note struck; the peak of what is heard over the container's latency and one block more. */
+float peakOfANote(RawVstHost& host)
+{
+    host.sendMidi({ noteOn(72, 100, 0) });
+    float peak = 0.0f;
+    for (int block = 0; block <= host.effect()->initialDelay / blockSize; ++block)
+    {
+        host.processReplacing(0, 2, blockSize);
+        for (float sample : host.output(0))
+            peak = std::max(peak, std::abs(sample));
+    }
+    return peak;
+}
+
+TEST(PluginState, TheHostIsToldTheLargerLatencyAtTheOpenAndACrashSwitchKeepsIt)
 {
     auto host = loadContainer();
     ASSERT_TRUE(host->isLoaded());
     openProject(*host, bytesOf(twoSynthDocument("CrashPlainSynth", "LatencySynth256", 0)));
-    EXPECT_EQ(host->effect()->initialDelay, 0);
-    EXPECT_GT(peakOfOneBlock(*host), 0.01f);
+    ASSERT_TRUE(runHostEventLoopUntil([&] { return host->callCount(Vst2::audioMasterIOChanged) > 0; }));
+    EXPECT_EQ(host->effect()->initialDelay, 256); // slot 1's, though slot 0 plays
+    EXPECT_GT(peakOfANote(*host), 0.01f);
     host->clearCalls();
 
     // The active synth fails in the middle of playing; the watchdog notices within a second.
+    const auto before = host->parameterName(0);
     host->sendMidi({ noteOn(pendulum::fixtures::crash_probe::kCrashNote, 100, 10) });
     host->processReplacing(0, 2, blockSize);
-    ASSERT_TRUE(runHostEventLoopUntil([&] {
-        return host->callCount(Vst2::audioMasterIOChanged) > 0 && host->callCount(Vst2::audioMasterUpdateDisplay) > 0;
-    }));
+    ASSERT_TRUE(runHostEventLoopUntil([&] { return host->parameterName(0) != before; })) << "no switch";
 
     EXPECT_EQ(host->effect()->initialDelay, 256);
-    EXPECT_EQ(host->callCount(Vst2::audioMasterIOChanged), 1u);
-    EXPECT_EQ(host->callCount(Vst2::audioMasterUpdateDisplay), 1u);
-    EXPECT_GT(peakOfOneBlock(*host), 0.01f); // the other synth plays
+    EXPECT_EQ(host->callCount(Vst2::audioMasterIOChanged), 0u);
+    EXPECT_GT(peakOfANote(*host), 0.01f); // the other synth plays
 }
 
 /** The text of a saved document's "plugin" element for a slot; empty when there is none. */

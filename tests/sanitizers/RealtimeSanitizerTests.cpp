@@ -94,6 +94,7 @@ struct Vst2Case
     const char* fixture1;
     int active;
     bool playHead; // the container has a moving play head
+    bool hotStandby = false; // the other slot plays along
 };
 
 void PrintTo(const Vst2Case& c, std::ostream* os)
@@ -126,7 +127,10 @@ TEST_P(RealtimeSanitizerVst2, HostedPluginsPlayAndAreAutomatedWithoutALock)
                 ASSERT_TRUE(container.loadPlugin(slot, FixtureFiles::path(fixture), {})) << fixture;
         if (c.active != 0)
             ASSERT_TRUE(container.setActivePlugin(c.active));
+        container.setHotStandby(c.hotStandby);
     }
+    if (c.hotStandby)
+        ASSERT_EQ(container.getHotStandbySlot(), 1 - c.active);
 
     MovingPlayHead playHead;
     playHead.position.setBpm(128.0);
@@ -183,6 +187,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Vst2Case { "MonoSynthNextToPlainSynth", "MonoSynth", "PlainSynth", 0, false },
                       Vst2Case { "WideSynthThroughTheAuxiliaryBuffer", "PlainSynth", "WideSynth", 1, false },
                       Vst2Case { "AccumulatingSynth", "AccumulatingSynth", nullptr, 0, false },
-                      Vst2Case { "TransportSynthAskingForTheTimeInfo", "TransportSynth", nullptr, 0, true }),
+                      Vst2Case { "TransportSynthAskingForTheTimeInfo", "TransportSynth", nullptr, 0, true },
+                      Vst2Case { "HotStandbyWideSynthThroughTheAuxiliaryBuffer", "PlainSynth", "WideSynth", 0, true, true },
+                      Vst2Case { "HotStandbyPlainSynthNextToTheActiveWideSynth", "PlainSynth", "WideSynth", 1, true, true }),
     [](const auto& info) { return std::string(info.param.what); });
 } // namespace

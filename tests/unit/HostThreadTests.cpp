@@ -272,27 +272,33 @@ struct ChangeRecorder : public juce::AudioProcessorListener
     int displayUpdates = 0;
 };
 
-TEST(HostThreads, ASwitchToAnotherLatencyAsksForTheNewDelayAndADisplayUpdate)
+TEST(HostThreads, ALoadOfAnotherLatencyAsksForTheNewDelayAndADisplayUpdateAndASwitchForNothing)
 {
     StdoutCapture quiet;
     DialogScript script;
     Processor container;
     container.setLoadDialogs(std::make_shared<ScriptedLoadDialogs>(script));
     ASSERT_TRUE(container.loadPlugin(0, FixtureFiles::path("PlainSynth"), {}));
-    ASSERT_TRUE(container.loadPlugin(1, FixtureFiles::path("LatencySynth256"), {}));
 
     ChangeRecorder recorder;
     container.addListener(&recorder);
 
-    ASSERT_TRUE(container.setActivePlugin(1));
+    ASSERT_TRUE(container.loadPlugin(1, FixtureFiles::path("LatencySynth256"), {}));
     EXPECT_EQ(container.getLatencySamples(), 256);
     EXPECT_EQ(recorder.latencyChanges, 1);
     EXPECT_EQ(recorder.displayUpdates, 1);
 
+    ASSERT_TRUE(container.setActivePlugin(1));
     ASSERT_TRUE(container.loadPlugin(0, FixtureFiles::path("LatencySynth256"), {}));
     ASSERT_TRUE(container.setActivePlugin(0)); // same latency: nothing to tell
     EXPECT_EQ(recorder.latencyChanges, 1);
     EXPECT_EQ(recorder.displayUpdates, 1);
+
+    container.unloadPlugin(1, false, true);
+    container.unloadPlugin(0, false, true); // the last plugin with a latency gone: 0 again
+    EXPECT_EQ(container.getLatencySamples(), 0);
+    EXPECT_EQ(recorder.latencyChanges, 2);
+    EXPECT_EQ(recorder.displayUpdates, 2);
 
     container.removeListener(&recorder);
 }

@@ -225,6 +225,8 @@ juce::String kindOf(juce::Component& component)
         return "label";
     if (dynamic_cast<AudioPluginInstanceProgramComboBox*>(&component) != nullptr)
         return "chooser";
+    if (dynamic_cast<juce::ComboBox*>(&component) != nullptr)
+        return "combo";
     return "?";
 }
 
@@ -247,13 +249,15 @@ TEST(PanelChildren, EveryChildInCreationOrderWithItsNameTextAndBounds)
         { "toggle", "autoSwitchB", 0, "Auto-switch plugin", { 16, 332, 160, 24 } },
         { "toggle", "autoCrashRecoveryB", 0, "Auto crash recovery", { 16, 308, 160, 24 } },
         { "toggle", "reloadCrashedPluginDataB", 0, "Reload crashed plugin data", { 16, 356, 192, 24 } },
-        { "toggle", "separateProcessesB", 0, "Run plugins in separate processes", { 208, 334, 156, 36 } },
+        { "toggle", "separateProcessesB", 0, "Run plugins in separate processes", { 184, 18, 180, 28 } },
+        { "toggle", "hotStandbyB", 0, "Hot standby", { 208, 356, 144, 24 } },
+        { "combo", "watchPeriodB", 0, "Crash watch 1000 ms", { 208, 332, 144, 24 } },
         { "group", "new group", 3, "Instance name", { 0, 0, 368, 50 } },
         { "chooser", "new combo box", 0, "", { 16, 188, 150, 24 } },
         { "chooser", "new combo box", 1, "", { 200, 188, 150, 24 } },
         { "label", "new label", 0, "Plugin Pendulum v" JucePlugin_VersionString, { 208, 284, 136, 24 } },
         { "label", "new label", 1, JucePlugin_ManufacturerWebsite "\n", { 184, 308, 190, 24 } },
-        { "label", "instanceName", 0, "Instance name", { 16, 20, 336, 24 } },
+        { "label", "instanceName", 0, "Instance name", { 16, 20, 160, 24 } },
         { "text", "pluginUnload0", 0, "Unload", { 96, 220, 72, 24 } },
         { "text", "pluginUnload1", 0, "Unload", { 280, 220, 72, 24 } },
         { "label", "lastEvent", 0, "", { 4, 249, 360, 20 } },
@@ -301,7 +305,7 @@ TEST(PanelChildren, LookOfTheChildren)
     }
 
     for (auto name : { "activatePlugin1", "activatePlugin2", "consoleB", "autoSwitchB", "autoCrashRecoveryB",
-                       "reloadCrashedPluginDataB", "separateProcessesB" })
+                       "reloadCrashedPluginDataB", "separateProcessesB", "hotStandbyB" })
         EXPECT_EQ(child<juce::ToggleButton>(gui, name).findColour(juce::ToggleButton::textColourId), white) << name;
 
     // The status lines and the last event's line are bold, to be read from a distance.
@@ -877,6 +881,67 @@ TEST_F(Panel, SeparateProcessesToggleFollowsAndSetsTheContainersChoice)
     EXPECT_TRUE(container->getRunInSeparateProcesses());
     container->setRunInSeparateProcesses(false);
     EXPECT_FALSE(toggle.getToggleState()) << "the panel follows a change made elsewhere";
+}
+
+TEST_F(Panel, HotStandbyToggleTurnsTheStandbyOnAndOffAndFollowsARestore)
+{
+    ASSERT_TRUE(container->loadPlugin(0, FixtureFiles::path("PlainSynth"), {}));
+    ASSERT_TRUE(container->loadPlugin(1, FixtureFiles::path("PlainSynth"), {}));
+    auto& toggle = get<juce::ToggleButton>("hotStandbyB");
+    EXPECT_FALSE(toggle.getToggleState()); // off by default
+    EXPECT_EQ(container->getHotStandbySlot(), -1);
+
+    click(toggle);
+    EXPECT_TRUE(container->isHotStandby());
+    EXPECT_EQ(container->getHotStandbySlot(), 1);
+    EXPECT_TRUE(toggle.getToggleState());
+
+    // A project saved with it off turns it off, and the panel shows so.
+    const juce::String document = "<pluginData><main_plugin activePlugin=\"0\" optionB0=\"0\" optionB1=\"0\" "
+                                  "optionB2=\"1\" optionB3=\"1\" instanceName=\"x\"/></pluginData>";
+    container->setStateInformation(document.toRawUTF8(), (int) document.getNumBytesAsUTF8());
+    EXPECT_FALSE(container->isHotStandby());
+    EXPECT_FALSE(toggle.getToggleState());
+
+    click(toggle);
+    click(toggle);
+    EXPECT_FALSE(container->isHotStandby());
+    EXPECT_EQ(container->getHotStandbySlot(), -1);
+}
+
+TEST_F(Panel, WatchPeriodChooserSetsTheContainersPeriodAndTheWatchdogTicksAtTheSmallest)
+{
+    auto& chooser = get<juce::ComboBox>("watchPeriodB");
+    EXPECT_EQ(chooser.getSelectedId(), 1000);
+    ASSERT_NE(watchdog, nullptr);
+    EXPECT_EQ(watchdog->getPeriodMs(), 1000);
+
+    chooser.setSelectedId(50, juce::sendNotificationSync); // as a pick from the list does
+    EXPECT_EQ(container->getWatchPeriodMs(), 50);
+    EXPECT_EQ(watchdog->getPeriodMs(), 50);
+
+    {
+        // Another container at the default: the smallest still rules; once the fast one is gone,
+        // the default again.
+        auto other = makeContainer();
+        EXPECT_EQ(watchdog->getPeriodMs(), 50);
+        chooser.setSelectedId(250, juce::sendNotificationSync);
+        EXPECT_EQ(watchdog->getPeriodMs(), 250);
+        other->setWatchPeriodMs(100);
+        EXPECT_EQ(watchdog->getPeriodMs(), 100);
+    }
+    EXPECT_EQ(watchdog->getPeriodMs(), 250);
+
+    // A restored project's period is shown, even one the list does not have.
+    const juce::String document = "<pluginData><main_plugin activePlugin=\"0\" optionB0=\"0\" optionB1=\"0\" "
+                                  "optionB2=\"1\" optionB3=\"1\" instanceName=\"x\" watchPeriodMs=\"300\"/></pluginData>";
+    container->setStateInformation(document.toRawUTF8(), (int) document.getNumBytesAsUTF8());
+    EXPECT_EQ(container->getWatchPeriodMs(), 300);
+    EXPECT_EQ(chooser.getSelectedId(), 300);
+    EXPECT_EQ(chooser.getText(), "Crash watch 300 ms");
+
+    container->setWatchPeriodMs(5); // brought up to the shortest allowed
+    EXPECT_EQ(container->getWatchPeriodMs(), 50);
 }
 
 TEST_F(Panel, ConsoleToggleShowsAndHidesTheOneConsoleForEveryContainer)
