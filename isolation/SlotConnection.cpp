@@ -222,6 +222,16 @@ bool SlotConnection::awaitAnswer(std::atomic<std::uint32_t>& answer, std::uint32
     }
 }
 
+bool SlotConnection::sendCommand(int timeoutMs)
+{
+    const auto request = shared->commandRequest.fetch_add(1, std::memory_order_acq_rel) + 1;
+    platform::wakeWaiters(shared->commandRequest);
+    if (awaitAnswer(shared->commandAnswer, request, Clock::now() + std::chrono::milliseconds(timeoutMs)))
+        return true;
+    failUnanswered(timeoutMs);
+    return false;
+}
+
 SlotConnection::Reply SlotConnection::call(Command command, int index, const juce::String& text, double doubleValue,
                                            int timeoutMs)
 {
@@ -240,13 +250,8 @@ SlotConnection::Reply SlotConnection::call(Command command, int index, const juc
     std::memcpy(shared->payload, utf8, length);
     shared->payloadSize = length;
 
-    const auto request = shared->commandRequest.fetch_add(1, std::memory_order_acq_rel) + 1;
-    platform::wakeWaiters(shared->commandRequest);
-    if (!awaitAnswer(shared->commandAnswer, request, Clock::now() + std::chrono::milliseconds(timeoutMs)))
-    {
-        failUnanswered(timeoutMs);
+    if (!sendCommand(timeoutMs))
         return reply;
-    }
 
     reply.ok = shared->answer == Answer::ok;
     reply.result = shared->result;
@@ -268,13 +273,8 @@ SlotConnection::Reply SlotConnection::dispatch(int opcode, int index, std::int64
     shared->floatValue = opt;
     shared->payloadSize = 0;
 
-    const auto request = shared->commandRequest.fetch_add(1, std::memory_order_acq_rel) + 1;
-    platform::wakeWaiters(shared->commandRequest);
-    if (!awaitAnswer(shared->commandAnswer, request, Clock::now() + std::chrono::milliseconds(defaultCommandTimeoutMs)))
-    {
-        failUnanswered(defaultCommandTimeoutMs);
+    if (!sendCommand(defaultCommandTimeoutMs))
         return reply;
-    }
     reply.ok = shared->answer == Answer::ok;
     reply.result = shared->result;
     return reply;
@@ -292,13 +292,8 @@ bool SlotConnection::readState(juce::MemoryBlock& destination)
         shared->command = Command::getState;
         shared->offset = offset;
         shared->payloadSize = 0;
-        const auto request = shared->commandRequest.fetch_add(1, std::memory_order_acq_rel) + 1;
-        platform::wakeWaiters(shared->commandRequest);
-        if (!awaitAnswer(shared->commandAnswer, request, Clock::now() + std::chrono::milliseconds(defaultCommandTimeoutMs)))
-        {
-            failUnanswered(defaultCommandTimeoutMs);
+        if (!sendCommand(defaultCommandTimeoutMs))
             return false;
-        }
         if (shared->answer != Answer::ok)
             return false;
         const auto total = shared->total;
@@ -327,13 +322,8 @@ bool SlotConnection::writeState(const void* data, std::size_t size)
         shared->total = size;
         std::memcpy(shared->payload, static_cast<const char*>(data) + offset, (size_t) piece);
         shared->payloadSize = piece;
-        const auto request = shared->commandRequest.fetch_add(1, std::memory_order_acq_rel) + 1;
-        platform::wakeWaiters(shared->commandRequest);
-        if (!awaitAnswer(shared->commandAnswer, request, Clock::now() + std::chrono::milliseconds(loadTimeoutMs)))
-        {
-            failUnanswered(loadTimeoutMs);
+        if (!sendCommand(loadTimeoutMs))
             return false;
-        }
         if (shared->answer != Answer::ok)
             return false;
         offset += piece;

@@ -126,6 +126,11 @@ public:
 private:
     SlotConnection() = default;
     void fail(Failure kind) noexcept;
+    /**
+        Hands the command written into the region to the helper and waits for its answer (under
+        commandLock); false when the deadline passed (the helper is then ended) or it failed.
+    */
+    bool sendCommand(int timeoutMs);
     /** A command missed its deadline: the helper goes. */
     void failUnanswered(int timeoutMs) noexcept;
     /** The watcher's report of the helper's end (it may come before start() has returned). */
