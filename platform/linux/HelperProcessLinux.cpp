@@ -11,7 +11,6 @@
 #include <spawn.h>
 #include <sys/eventfd.h>
 #include <sys/mman.h>
-#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
@@ -292,9 +291,45 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const std::string& executable,
 
 bool dieWithParent(int parentId) noexcept
 {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    // The host may have ended before the line above: then the helper has been re-parented.
-    return getppid() == (pid_t) parentId;
+    // The kernel's parent-death signal follows the thread that started this process, not the host
+    // process: a host thread that ends (a plugin framework restarts its message thread when a
+    // host drives the event loop itself, for an editor) would take every helper it started with
+    // it. So a thread of this process watches the host process and ends this one with it.
+    if (getppid() != (pid_t) parentId)
+        return false;
+    const int pidfd = (int) syscall(SYS_pidfd_open, parentId, 0);
+    // Checked again: a host that ended before pidfd_open may have left its number to another.
+    if (getppid() != (pid_t) parentId)
+    {
+        if (pidfd >= 0)
+            close(pidfd);
+        return false;
+    }
+
+    try
+    {
+        std::thread([pidfd, parentId] {
+            if (pidfd >= 0)
+            {
+                pollfd ended { pidfd, POLLIN, 0 };
+                while (poll(&ended, 1, -1) < 0 && errno == EINTR)
+                {
+                }
+            }
+            else
+            {
+                // No process descriptors (a kernel before 5.3): the host's end re-parents this process.
+                while (getppid() == (pid_t) parentId)
+                    usleep(50 * 1000);
+            }
+            _exit(0);
+        }).detach();
+    }
+    catch (...)
+    {
+        return false;
+    }
+    return true;
 }
 
 int currentProcessId() noexcept

@@ -11,9 +11,16 @@
 #include <vector>
 
 #if !defined(_WIN32)
+ #include <csignal>
+ #include <cstdio>
  #include <dirent.h>
  #include <fstream>
+ #include <spawn.h>
+ #include <sstream>
+ #include <sys/wait.h>
+ #include <thread>
  #include <unistd.h>
+extern char** environ;
 #endif
 
 namespace
@@ -39,13 +46,11 @@ std::string isolatedDocument(const std::string& slot0)
            "<plugin index=\"1\" filePath=\"" + fixturePath("PlainSynth") + "\"/></pluginData>";
 }
 
-/** The helper processes of this process. */
-int helperCount()
+/** The helper processes that a process started and that still run. */
+std::vector<int> helpersOf([[maybe_unused]] int parent)
 {
-#if defined(_WIN32)
-    return 0;
-#else
-    int count = 0;
+    std::vector<int> helpers;
+#if !defined(_WIN32)
     if (auto* folder = opendir("/proc"))
     {
         while (auto* entry = readdir(folder))
@@ -60,12 +65,22 @@ int helperCount()
             if (close == std::string::npos || line.find("(pendulum-slot-h") == std::string::npos)
                 continue;
             // "<pid> (<name>) <state> <parent> ...": a helper that ended and was not reaped is a zombie.
-            if (line[close + 2] != 'Z' && std::atoi(line.c_str() + close + 4) == (int) getpid())
-                ++count;
+            if (line[close + 2] != 'Z' && std::atoi(line.c_str() + close + 4) == parent)
+                helpers.push_back(pid);
         }
         closedir(folder);
     }
-    return count;
+#endif
+    return helpers;
+}
+
+/** The helper processes of this process. */
+int helperCount()
+{
+#if defined(_WIN32)
+    return 0;
+#else
+    return (int) helpersOf((int) getpid()).size();
 #endif
 }
 
@@ -127,4 +142,78 @@ INSTANTIATE_TEST_SUITE_P(EveryFault, PluginIsolation,
                          ::testing::Values(faulty::segfault, faulty::abortCall, faulty::exitCall, faulty::throwOut,
                                            faulty::hangProcess),
                          [](const auto& info) { return std::string(faulty::fileNames[info.param]); });
+#if !defined(_WIN32)
+// Run only by the test below, in a process of its own: opens a project with both slots in helper
+// processes, says which helpers it has, and waits to be killed.
+TEST(PluginIsolationHost, DISABLED_WaitsWithItsHelpersUntilKilled)
+{
+    auto host = loadContainer();
+    ASSERT_TRUE(host->isLoaded());
+    host->setSampleRate(48000.0);
+    host->setBlockSize(blockSize);
+    host->setChunk(ChunkKind::Bank, bytesOf(isolatedDocument("PlainSynth")));
+    host->resume();
+    ASSERT_TRUE(runHostEventLoopUntil([&] { return helperCount() == 2; }));
+    std::printf("\nhelpers:");
+    for (const int pid : helpersOf((int) getpid()))
+        std::printf(" %d", pid);
+    std::printf("\n");
+    std::fflush(stdout);
+    runHostEventLoop(60000);
+}
+
+TEST(PluginIsolationHost, HelpersEndWhenTheHostProcessIsKilled)
+{
+    // A host that crashes takes no destructor with it: its helpers must notice by themselves.
+    int output[2];
+    ASSERT_EQ(pipe(output), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, output[1], 1);
+    posix_spawn_file_actions_addclose(&actions, output[0]);
+    std::string self = "/proc/self/exe", filter = "--gtest_filter=PluginIsolationHost.DISABLED_*",
+                disabled = "--gtest_also_run_disabled_tests";
+    char* argv[] = { self.data(), filter.data(), disabled.data(), nullptr };
+    pid_t host = 0;
+    ASSERT_EQ(posix_spawn(&host, "/proc/self/exe", &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(output[1]);
+
+    std::string text;
+    char buffer[4096];
+    for (ssize_t got; text.find("helpers:") == std::string::npos || text.find('\n', text.find("helpers:")) == std::string::npos;)
+    {
+        got = read(output[0], buffer, sizeof buffer);
+        if (got <= 0)
+            break;
+        text.append(buffer, (size_t) got);
+    }
+    const auto at = text.find("helpers:");
+    std::vector<int> helpers;
+    if (at != std::string::npos)
+    {
+        std::istringstream list(text.substr(at + 8, text.find('\n', at) - at - 8));
+        for (int pid; list >> pid;)
+            helpers.push_back(pid);
+    }
+    kill(host, SIGKILL);
+    waitpid(host, nullptr, 0);
+    close(output[0]);
+    ASSERT_EQ(helpers.size(), 2u) << text;
+
+    const auto stillThere = [&] {
+        int count = 0;
+        for (const int pid : helpers)
+        {
+            std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+            std::string line;
+            std::getline(stat, line);
+            const auto close = line.rfind(')');
+            count += close != std::string::npos && line[close + 2] != 'Z' ? 1 : 0;
+        }
+        return count;
+    };
+    EXPECT_TRUE(runHostEventLoopUntil([&] { return stillThere() == 0; }, 3000)) << "helpers outlived their host";
+}
+#endif
 } // namespace

@@ -19,6 +19,12 @@ MidiMessage noteOff(int note, int deltaFrames, int channel)
             0};
 }
 
+MidiMessage controller(int number, int value, int deltaFrames, int channel)
+{
+    return {deltaFrames, static_cast<unsigned char>(0xb0 | (channel & 0x0f)), static_cast<unsigned char>(number & 0x7f),
+            static_cast<unsigned char>(value & 0x7f)};
+}
+
 void MidiEventBlock::assign(const std::vector<MidiMessage>& messages)
 {
     midi_.assign(messages.size(), Vst2::VstMidiEvent{});

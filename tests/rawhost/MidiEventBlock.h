@@ -18,6 +18,7 @@ struct MidiMessage
 
 MidiMessage noteOn(int note, int velocity, int deltaFrames = 0, int channel = 0);
 MidiMessage noteOff(int note, int deltaFrames = 0, int channel = 0);
+MidiMessage controller(int number, int value, int deltaFrames = 0, int channel = 0);
 
 // Owns a VstEvents block (with its variable-length pointer tail) and the VstMidiEvent records it
 // points at. The block stays valid until the next assign() or destruction.

@@ -18,6 +18,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+#include <chrono>
+#include <thread>
 
 #if !JUCE_WINDOWS
  #include <dirent.h>
@@ -494,5 +496,27 @@ TEST_F(IsolatedSlots, AHundredCrashesAndRestartsLeaveNoProcessAndNoDescriptorBeh
     for (const auto pid : helpers)
         EXPECT_FALSE(processExists(pid)) << "helper " << pid << " is still there (or was not reaped)";
     EXPECT_EQ(openDescriptorCount(), descriptors);
+}
+} // namespace
+
+namespace
+{
+TEST_F(IsolatedSlots, AHelperOutlivesTheHostThreadThatStartedIt)
+{
+    // Plugin frameworks end and restart their message thread (on Linux, whenever a host opens or
+    // sizes an editor itself); helpers started from it must live on, bound to the host process.
+    std::unique_ptr<pendulum::isolation::SlotConnection> connection;
+    juce::String error;
+    std::thread starter([&] {
+        connection = pendulum::isolation::SlotConnection::start(pendulum::isolation::SlotConnection::findHelper().getFullPathName(),
+                                                                FixtureFiles::path("PlainSynth"), {}, &error);
+    });
+    starter.join();
+    ASSERT_NE(connection, nullptr) << error;
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(connection->failed()) << connection->failureCause();
+    EXPECT_TRUE(processExists(connection->processId()));
+    EXPECT_TRUE(connection->call(pendulum::isolation::Command::listPlugins).ok);
 }
 } // namespace
