@@ -792,7 +792,14 @@ bool PluginContainerAudioProcessor::setActivePlugin(int slot)
             return false;
         }
 
-        from = activePluginIndex.load();
+        // A block may be switching to the slot right now: a helper process that failed in it
+        // hands the block to the other slot there and then. Once that block has ended the switch
+        // is done, and suspending the processor for it would only cost the next block.
+        {
+            const juce::ScopedLock audioLock(getCallbackLock());
+            if (slot == activePluginIndex.load())
+                return true;
+        }
 
         // The standby goes live first. Nothing here calls into the plugin switched away from: a
         // crashed plugin may hang or hold its own lock, and the output must not wait for it.
@@ -800,7 +807,13 @@ bool PluginContainerAudioProcessor::setActivePlugin(int slot)
         {
             // What the stream holds at the switch, for the plugin switched away from (below).
             const juce::ScopedLock audioLock(getCallbackLock());
+            from = activePluginIndex.load();
             heldAtSwitch = midiState;
+        }
+        if (from == slot)
+        {
+            suspendProcessing(false);
+            return true;
         }
         toHotStandby = hotStandbySlot.load() == slot;
         setActiveIndex(slot); // the latency stays: both slots are aligned to the same one

@@ -474,6 +474,35 @@ TEST_F(IsolatedSlots, OfflineEveryBlockWaitsForTheHelperAndAHangIsStillFoundAndL
     EXPECT_EQ(isolated(0) != nullptr ? isolated(0)->getConnection().lateBlocks() : 0u, 0u);
 }
 
+TEST_F(IsolatedSlots, ASwitchAskedForWhileABlockHandsItselfToTheStandbyIsNotMadeASecondTime)
+{
+    ASSERT_TRUE(load(0, faulty::fileNames[faulty::hangProcess]));
+    container->setRunInSeparateProcesses(false);
+    ASSERT_TRUE(load(1, "PlainSynth"));
+    play({ Msg::noteOn(1, 60, (juce::uint8) 100) });
+
+    // The block meets the hung helper and waits for it up to the hang limit; meanwhile the
+    // watchdog (or the user) asks for the standby. The block switches there itself.
+    juce::AudioBuffer<float> failing, next;
+    std::thread audio([&] { play({ Msg::noteOn(1, pendulum::fixtures::crash_probe::kCrashNote, (juce::uint8) 100) }, &failing); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(container->setActivePlugin(1));
+    audio.join();
+    // No switch of its own after the block's: that would have suspended the processor (a silent
+    // block for the host, which does not wait) and recorded a switch.
+    EXPECT_FALSE(container->getLastEvent().text.contains("playing slot 2")) << container->getLastEvent().text;
+    play({}, &next);
+
+    ASSERT_EQ(container->getActivePluginIndex(), 1);
+    EXPECT_GT(failing.getMagnitude(0, 0, blockSize), 0.01f);
+    // The standby took the held notes over in the failing block; a second switch would strike
+    // them again from the start of their waveform, and the next block would repeat this one.
+    bool repeated = true;
+    for (int i = 0; i < blockSize; ++i)
+        repeated = repeated && failing.getSample(0, i) == next.getSample(0, i);
+    EXPECT_FALSE(repeated) << "the notes were struck again";
+}
+
 TEST_F(IsolatedSlots, AHundredCrashesAndRestartsLeaveNoProcessAndNoDescriptorBehind)
 {
     container->setOption(Processor::optionAutoSwitch, false);
