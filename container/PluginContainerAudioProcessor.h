@@ -42,12 +42,14 @@ class IsolatedPluginInstance;
       than the prepared size), takes no lock and logs nothing. A hosted VST2 plugin is played
       through its own entry points (DirectVst2Processor), not through the framework's processBlock,
       which takes a lock of the instance's in every block.
-    - What processBlock reads (the active slot's loader, auxiliary buffer and direct path, the
-      active index) changes only while processing is suspended: suspendProcessing(true) waits for
-      a running block to end; the output delays are replaced under the callback lock (see
-      below). The inactive slot may change without suspension, but its loader, buffers and paths
-      are exchanged under the callback lock, so a block never sees half of them. The active index
-      is atomic besides, and processBlock reads it once per block.
+    - What processBlock reads of the active slot (its loader, auxiliary buffer and direct path)
+      changes only while processing is suspended: suspendProcessing(true) waits for a running
+      block to end; the output delays are replaced under the callback lock (see below). The
+      inactive slot may change without suspension, but its loader, buffers and paths are
+      exchanged under the callback lock, so a block never sees half of them. A switch changes the
+      active index, with the catch-up flags and the hot standby, in one step under the callback
+      lock (setActiveIndex), without suspending: a host's blocks and their MIDI go on through it.
+      The active index is atomic besides, and processBlock reads it once per block.
     - A slot whose plugin runs in a helper process may fail inside a block (the helper died or
       hung). processBlock then marks the slot crashed and, with the automatic switch on, plays the
       other slot in that same block (a hot standby's output of that block is used as it is) and
@@ -395,7 +397,19 @@ private:
     void isolatedSlotFailed(int slot, const pendulum::isolation::IsolatedPluginInstance* instance);
     /** Makes the loader for a new load: in a helper process when the option says so. */
     std::unique_ptr<GenericAudioPluginLoader> makeLoader(int slot) const;
-    void setActiveIndex(int slot);
+    /** What the stream and the audio thread were at the instant of a switch. */
+    struct SwitchMoment
+    {
+        MidiStateTracker held;         // what the plugin switched away from holds
+        std::uint32_t blocksPlayed = 0; // blocks played up to the switch
+    };
+    /**
+        Makes the slot the active one, atomically with respect to blocks (under the callback
+        lock); returns the slot that was active. With a moment, fills it in at that instant; with
+        fadeFromHotStandby, a switch to the hot standby fades the slot switched away from out in the
+        next block. The rest of the switch (see setActivePlugin) needs no suspension.
+    */
+    int setActiveIndex(int slot, SwitchMoment* moment = nullptr, bool fadeFromHotStandby = false);
     /**
         Asks the open editor to bring its panel in line with the slots, unless refreshes are held
         (see panelRefreshHolds). Called after every change of a slot.

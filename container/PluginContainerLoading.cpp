@@ -122,7 +122,7 @@ void PluginContainerAudioProcessor::updateHotStandby()
     }
 }
 
-void PluginContainerAudioProcessor::setActiveIndex(int slot)
+int PluginContainerAudioProcessor::setActiveIndex(int slot, SwitchMoment* moment, bool fadeFromHotStandby)
 {
     // The guard first: waiting for the parameter calls in flight (a hosted plugin's call may take
     // long) must not hold the callback lock, or the audio thread would wait with it. Then the
@@ -131,8 +131,14 @@ void PluginContainerAudioProcessor::setActiveIndex(int slot)
     // the other way round: processBlock never takes the guard.
     const SlotAccessGuard::WriteScope guard(parameterGuard);
     const juce::ScopedLock audioLock(getCallbackLock());
+    if (moment != nullptr)
+    {
+        moment->held = midiState;
+        moment->blocksPlayed = blocksPlayed.load(std::memory_order_acquire);
+    }
     // The slot's first block starts with the stream's state (see processBlock).
-    if (const int previous = activePluginIndex.exchange(slot, std::memory_order_acq_rel); previous != slot)
+    const int previous = activePluginIndex.exchange(slot, std::memory_order_acq_rel);
+    if (previous != slot)
     {
         // A fade of an earlier switch still running ends here; this switch may render its own.
         switchFade.cancel();
@@ -145,6 +151,8 @@ void PluginContainerAudioProcessor::setActiveIndex(int slot)
             const auto p = (size_t) previous;
             const bool keepsPlaying = pluginLoaders[p] != nullptr && !pluginCrashed[p].load();
             hotStandbySlot.store(keepsPlaying ? previous : -1, std::memory_order_release);
+            // The next block fades the old plugin out from what it plays along in that block.
+            hotFadePending.store(keepsPlaying && fadeFromHotStandby, std::memory_order_release);
         }
         else
         {
@@ -154,6 +162,7 @@ void PluginContainerAudioProcessor::setActiveIndex(int slot)
                 delay->clear();
         }
     }
+    return previous;
 }
 
 void PluginContainerAudioProcessor::alignLatencies()
@@ -774,8 +783,7 @@ bool PluginContainerAudioProcessor::setActivePlugin(int slot)
 {
     juce::AudioPluginInstance* previous = nullptr;
     int from = 0;
-    MidiStateTracker heldAtSwitch;
-    std::uint32_t blocksAtSwitch = 0;
+    SwitchMoment moment;
     bool toHotStandby = false;
 
     {
@@ -792,43 +800,30 @@ bool PluginContainerAudioProcessor::setActivePlugin(int slot)
             return false;
         }
 
-        // A block may be switching to the slot right now: a helper process that failed in it
-        // hands the block to the other slot there and then. Once that block has ended the switch
-        // is done, and suspending the processor for it would only cost the next block.
-        {
-            const juce::ScopedLock audioLock(getCallbackLock());
-            if (slot == activePluginIndex.load())
-                return true;
-        }
-
-        // The standby goes live first. Nothing here calls into the plugin switched away from: a
+        // The switch is one step under the callback lock, between two blocks; processing is not
+        // suspended for it, so no block of the host's (and none of its MIDI) is lost to it. The
+        // standby goes live first. Nothing here calls into the plugin switched away from: a
         // crashed plugin may hang or hold its own lock, and the output must not wait for it.
-        suspendProcessing(true);
-        {
-            // What the stream holds at the switch, for the plugin switched away from (below).
-            const juce::ScopedLock audioLock(getCallbackLock());
-            from = activePluginIndex.load();
-            heldAtSwitch = midiState;
-        }
+        // The latency stays: both slots are aligned to the same one.
+        toHotStandby = hotStandbySlot.load() == slot;
+        from = setActiveIndex(slot, &moment, true);
+
+        // A block may have switched to the slot meanwhile: a helper process that failed in it
+        // hands the block to the other slot there and then. The switch is done already.
         if (from == slot)
         {
-            suspendProcessing(false);
+            if (isSuspended())
+                suspendProcessing(false);
             return true;
         }
-        toHotStandby = hotStandbySlot.load() == slot;
-        setActiveIndex(slot); // the latency stays: both slots are aligned to the same one
-        blocksAtSwitch = blocksPlayed.load(std::memory_order_acquire);
-        // From a hot standby the fade takes the old plugin's output of the next block itself.
-        if (toHotStandby && hotStandbySlot.load() == from)
-        {
-            const juce::ScopedLock audioLock(getCallbackLock());
-            hotFadePending.store(true, std::memory_order_release);
-        }
+
         logLine(":successfully changed active plugin to index " + juce::String(slot));
         recordEvent(pluginCrashed[(size_t) from] ? "slot " + slotNumber(from) + " crashed; playing slot " + slotNumber(slot)
                                                  : "playing slot " + slotNumber(slot));
 
-        suspendProcessing(false);
+        // A container left suspended by an unload of its active slot plays again from here.
+        if (isSuspended())
+            suspendProcessing(false);
 
         // The plugin switched away from keeps playing along as the hot standby: nothing to end.
         if (!pluginCrashed[(size_t) from] && !toHotStandby)
@@ -843,8 +838,8 @@ bool PluginContainerAudioProcessor::setActivePlugin(int slot)
     // then reset (its voices and tails cleared). Never when it has crashed: it may hang.
     if (previous != nullptr && !plugin_calls::inProgress(vstEffectOf(*previous)))
     {
-        renderFadeOut(from, blocksAtSwitch);
-        releaseHeldNotes(from, heldAtSwitch);
+        renderFadeOut(from, moment.blocksPlayed);
+        releaseHeldNotes(from, moment.held);
         previous->reset();
     }
 

@@ -14,8 +14,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <random>
+#include <thread>
 #include <vector>
 
 namespace
@@ -331,6 +334,49 @@ TEST_F(Switching, AHundredSwitchesDuringAChordLeaveNoNoteHeldOnceItIsReleased)
     play();
     EXPECT_EQ(plugins[0]->soundingNotes(), 0);
     EXPECT_EQ(plugins[1]->soundingNotes(), 0);
+}
+
+TEST_F(Switching, SwitchesWhileTheHostPlaysCostItNoBlockAndLeaveNoNoteBehind)
+{
+    // The host plays on its own thread, a new note in every block, as the switches go back and
+    // forth on this one. A block that found the processor suspended would be silent for the host
+    // and its MIDI would be lost (a note-off among it would leave a note hanging).
+    std::atomic<bool> stop { false };
+    std::atomic<int> blocks { 0 }, lost { 0 };
+    std::thread host([&] {
+        juce::AudioBuffer<float> buffer(2, blockSize);
+        juce::MidiBuffer midi;
+        for (int note = 0; !stop.load() || note < 200; ++note)
+        {
+            midi.clear();
+            if (note > 0)
+                midi.addEvent(Msg::noteOff(1, 20 + (note - 1) % 80), 0);
+            midi.addEvent(Msg::noteOn(1, 20 + note % 80, (juce::uint8) 100), 1);
+            const juce::ScopedLock lock(container.getCallbackLock());
+            if (container.isSuspended())
+                ++lost;
+            else
+                container.processBlock(buffer, midi);
+            ++blocks;
+        }
+        midi.clear();
+        midi.addEvent(Msg::allNotesOff(1), 0);
+        const juce::ScopedLock lock(container.getCallbackLock());
+        container.processBlock(buffer, midi);
+    });
+
+    for (int round = 0; round < 200; ++round)
+    {
+        ASSERT_TRUE(container.setActivePlugin(1 - container.getActivePluginIndex())) << "round " << round;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    stop = true;
+    host.join();
+
+    EXPECT_EQ(lost.load(), 0) << "of " << blocks.load() << " blocks";
+    const int active = container.getActivePluginIndex();
+    EXPECT_EQ(plugins[(size_t) active]->soundingNotes(), 0);
+    EXPECT_EQ(plugins[(size_t) (1 - active)]->soundingNotes(), 0);
 }
 
 TEST_F(Switching, ACrashedPluginIsNotCalledOnTheWayOut)

@@ -377,15 +377,10 @@ TEST(HostThreads, ASwitchWaitingForAParameterCallDoesNotHoldTheAudioThread)
     while (!instrument->parameter->entered.load())
         std::this_thread::yield();
 
-    std::atomic<bool> blockDone { false };
+    std::atomic<bool> blockDone { false }, switchAsked { false };
     std::thread audio([&] {
-        // The switch has begun (processing is suspended for it) and waits for the parameter call.
-        // The flag is read as the wrapper reads it, under the callback lock.
-        const auto switchBegun = [&] {
-            const juce::ScopedLock lock(container.getCallbackLock());
-            return container.isSuspended();
-        };
-        while (!switchBegun())
+        // The switch has begun and waits for the parameter call; the host's next block comes.
+        while (!switchAsked.load())
             std::this_thread::yield();
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         juce::AudioBuffer<float> buffer(2, 64);
@@ -405,6 +400,7 @@ TEST(HostThreads, ASwitchWaitingForAParameterCallDoesNotHoldTheAudioThread)
 
     {
         StdoutCapture quiet;
+        switchAsked = true;
         EXPECT_TRUE(container.setActivePlugin(1)); // returns once the parameter call has left
     }
     release.join();
