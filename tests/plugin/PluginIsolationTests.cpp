@@ -10,7 +10,13 @@
 #include <string>
 #include <vector>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+ #ifndef NOMINMAX
+  #define NOMINMAX
+ #endif
+ #include <windows.h>
+ #include <tlhelp32.h>
+#else
  #include <dirent.h>
  #include <fstream>
  #include <unistd.h>
@@ -43,7 +49,26 @@ std::string isolatedDocument(const std::string& slot0)
 int helperCount()
 {
 #if defined(_WIN32)
-    return 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return -1;
+    int count = 0;
+    PROCESSENTRY32W entry {};
+    entry.dwSize = sizeof entry;
+    for (bool more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+    {
+        if (entry.th32ParentProcessID != GetCurrentProcessId() || _wcsicmp(entry.szExeFile, L"pendulum-slot-host.exe") != 0)
+            continue;
+        // Listed until its last handle is closed: only a running one counts.
+        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+        DWORD code = 0;
+        if (process != nullptr && GetExitCodeProcess(process, &code) && code == STILL_ACTIVE)
+            ++count;
+        if (process != nullptr)
+            CloseHandle(process);
+    }
+    CloseHandle(snapshot);
+    return count;
 #else
     int count = 0;
     if (auto* folder = opendir("/proc"))
@@ -83,9 +108,6 @@ class PluginIsolation : public ::testing::TestWithParam<faulty::Fault>
 
 TEST_P(PluginIsolation, TheHostLivesAndTheStandbyPlaysTheBlockOfTheFailure)
 {
-#if defined(_WIN32)
-    GTEST_SKIP() << "helper processes are not started on Windows yet";
-#endif
     auto host = loadContainer();
     ASSERT_TRUE(host->isLoaded());
     // A bounce: every block waits for its helper, so the machine's load cannot make one late.
