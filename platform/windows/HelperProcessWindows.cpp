@@ -1,6 +1,7 @@
 #include "platform/HelperProcess.h"
 
 #include <windows.h>
+#include <mmsystem.h>
 
 #include <csignal>
 #include <cstdio>
@@ -118,10 +119,11 @@ public:
         if (timeoutNanos <= 0 || word.load(std::memory_order_acquire) != expected)
             return;
         const HANDLE event = eventOf(word);
-        // Whole milliseconds only, rounded down so as never to sleep past the caller's deadline; the
-        // rest of a millisecond is given away and the caller looks again.
-        const auto milliseconds = (DWORD) (timeoutNanos / 1'000'000);
-        if (event == nullptr || milliseconds == 0)
+        // A timeout ends on a tick of the system's timer, 1 ms while a helper runs (see
+        // StartedProcess): a wait of n - 1 whole milliseconds is over within n, never past the
+        // caller's deadline. Less than that is given away (the caller looks again and comes back).
+        const auto milliseconds = timeoutNanos / 1'000'000;
+        if (event == nullptr || milliseconds < 2)
         {
             if (event == nullptr || WaitForSingleObject(event, 0) != WAIT_OBJECT_0)
                 SwitchToThread();
@@ -129,7 +131,7 @@ public:
         }
         // An auto-reset event: a wake that came between the look above and this wait is kept in it,
         // and one left from an earlier round only ends this wait early.
-        WaitForSingleObject(event, milliseconds);
+        WaitForSingleObject(event, (DWORD) (milliseconds - 1));
     }
 
     void wakeWaiters(std::atomic<std::uint32_t>& word) const noexcept override
@@ -197,6 +199,9 @@ public:
         : process(processHandle), pid(id), job(jobHandle), stopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
           onExit(std::move(exitCallback))
     {
+        // Waits with a timeout on the audio path need the timer at 1 ms (15.6 ms by default);
+        // counted by the system, given back when this helper goes.
+        timeBeginPeriod(1);
         watcher = std::thread([this] { watch(); });
     }
 
@@ -214,6 +219,7 @@ public:
             CloseHandle(job); // kills whatever the job still holds
         if (stopEvent != nullptr)
             CloseHandle(stopEvent);
+        timeEndPeriod(1);
     }
 
     bool hasExited() const noexcept override { return exited.load(std::memory_order_acquire); }
