@@ -65,7 +65,7 @@ std::unique_ptr<SlotConnection> SlotConnection::start(const juce::String& helper
     }
 
     std::unique_ptr<SlotConnection> connection(new SlotConnection());
-    connection->region = platform::SharedRegion::create(sharedRegionBytes);
+    connection->region = platform::SharedRegion::create(sharedRegionBytes, signalledWords());
     if (connection->region == nullptr)
     {
         setError("no shared memory for the helper");
@@ -117,7 +117,7 @@ void SlotConnection::close()
         shared->command = Command::quit;
         shared->payloadSize = 0;
         const auto request = shared->commandRequest.fetch_add(1, std::memory_order_acq_rel) + 1;
-        platform::wakeWaiters(shared->commandRequest);
+        region->wakeWaiters(shared->commandRequest);
         awaitAnswer(shared->commandAnswer, request, Clock::now() + std::chrono::milliseconds(1000));
         // It ends by itself once its loop has stopped; give it a moment before killing it.
         const auto deadline = Clock::now() + std::chrono::milliseconds(500);
@@ -135,8 +135,8 @@ void SlotConnection::fail(Failure kind) noexcept
     // The helper can no longer be trusted with anything: it goes. Its end reports the failure.
     if (child != nullptr)
         child->kill();
-    platform::wakeWaiters(shared->blockAnswer);
-    platform::wakeWaiters(shared->commandAnswer);
+    region->wakeWaiters(shared->blockAnswer);
+    region->wakeWaiters(shared->commandAnswer);
 }
 
 void SlotConnection::failUnanswered(int timeoutMs) noexcept
@@ -175,8 +175,8 @@ void SlotConnection::onHelperExit(const std::string& how)
     auto expected = Failure::none;
     failure.compare_exchange_strong(expected, Failure::died, std::memory_order_acq_rel);
     endSeen.store(true, std::memory_order_release);
-    platform::wakeWaiters(shared->blockAnswer);
-    platform::wakeWaiters(shared->commandAnswer);
+    region->wakeWaiters(shared->blockAnswer);
+    region->wakeWaiters(shared->commandAnswer);
 
     const std::lock_guard<std::mutex> lock(handlerLock);
     if (onFailure && !failureReported.exchange(true))
@@ -218,14 +218,14 @@ bool SlotConnection::awaitAnswer(std::atomic<std::uint32_t>& answer, std::uint32
         if (now >= deadline)
             return false;
         const auto remaining = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now).count();
-        platform::waitWhileEquals(answer, seen, juce::jmin<std::int64_t>(remaining, waitSliceNanos));
+        region->waitWhileEquals(answer, seen, juce::jmin<std::int64_t>(remaining, waitSliceNanos));
     }
 }
 
 bool SlotConnection::sendCommand(int timeoutMs)
 {
     const auto request = shared->commandRequest.fetch_add(1, std::memory_order_acq_rel) + 1;
-    platform::wakeWaiters(shared->commandRequest);
+    region->wakeWaiters(shared->commandRequest);
     if (awaitAnswer(shared->commandAnswer, request, Clock::now() + std::chrono::milliseconds(timeoutMs)))
         return true;
     failUnanswered(timeoutMs);
@@ -409,7 +409,7 @@ bool SlotConnection::roundTrip(float* const* channels, int numChannels, int star
                     sizeof(float) * (size_t) numSamples);
 
     const auto request = block.blockRequest.fetch_add(1, std::memory_order_acq_rel) + 1;
-    platform::wakeWaiters(block.blockRequest);
+    region->wakeWaiters(block.blockRequest);
 
     if (!awaitAnswer(block.blockAnswer, request, deadline))
     {

@@ -4,7 +4,8 @@
 // (pendulum-slot-host). Both ends map one shared-memory region laid out as SlotShared below.
 //
 // Two channels share the region, each a request/answer pair of 32-bit sequence words on which the
-// waiting side sleeps (a futex on Linux) and which the other side wakes:
+// waiting side sleeps (a futex on Linux, the word's event on Windows: see signalledWords) and which
+// the other side wakes:
 //
 // Block channel (audio thread <-> the helper's processing thread)
 //   - The container's audio thread writes the block (sample count, channels, events, time record,
@@ -38,6 +39,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
+#include <vector>
 
 namespace pendulum::isolation
 {
@@ -162,6 +165,18 @@ struct alignas(64) SlotShared
 static_assert(std::atomic<std::uint32_t>::is_always_lock_free, "the sequence words must be lock-free across processes");
 static_assert(std::atomic<float>::is_always_lock_free, "parameter values must be lock-free across processes");
 static_assert(sizeof(std::atomic<std::uint32_t>) == 4, "a futex word is 32 bits");
+
+static_assert(std::is_standard_layout_v<SlotShared>, "both ends find the words by their offsets");
+
+/**
+    The four sequence words that are waited on, by their offsets in the region, in the order both
+    ends agree on: each gets a wake-up of its own where the platform cannot wait on the word itself.
+*/
+inline std::vector<std::size_t> signalledWords()
+{
+    return { offsetof(SlotShared, blockRequest), offsetof(SlotShared, blockAnswer), offsetof(SlotShared, commandRequest),
+             offsetof(SlotShared, commandAnswer) };
+}
 
 /** The region's size, rounded to whole pages. */
 constexpr std::size_t sharedRegionBytes = (sizeof(SlotShared) + 4095) & ~std::size_t(4095);

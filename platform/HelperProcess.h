@@ -3,6 +3,11 @@
 // What running a plugin in a helper process needs from the operating system: a shared-memory
 // region both processes map, a wait on a 32-bit word of it that the other process can end, and a
 // child process whose end is noticed at once and described in words.
+//
+// The wait: Linux sleeps on the word itself (a futex). Windows cannot wait on an address of another
+// process, so the region carries an auto-reset event for each word named at its creation; a wake
+// sets the word's event, a wait sleeps on it. Either way a wait may end early and for no reason:
+// callers look at the word again.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -20,23 +25,31 @@ public:
     virtual ~SharedRegion() = default;
     virtual void* data() const noexcept = 0;
     virtual std::size_t size() const noexcept = 0;
-    /** What the helper's command line carries to find the region. */
+    /** What the helper's command line carries to find the region (and the wake-ups of its words). */
     virtual std::string token() const = 0;
 
-    /** A new zeroed region of the given size, nobody else's yet; null when the system refuses. */
-    static std::unique_ptr<SharedRegion> create(std::size_t bytes);
+    /**
+        Sleeps while word (one of the region's signalled words) holds expected, at most
+        timeoutNanos; returns early when another process (or thread) wakes the word, and sometimes
+        for no reason: callers check the word again. Never sleeps past the timeout. Real-time safe
+        (no allocation, no lock; one system call, or a yield for a sub-millisecond rest on Windows).
+    */
+    virtual void waitWhileEquals(std::atomic<std::uint32_t>& word, std::uint32_t expected,
+                                 std::int64_t timeoutNanos) const noexcept = 0;
+    /** Wakes the waiter(s) on the word. Real-time safe. */
+    virtual void wakeWaiters(std::atomic<std::uint32_t>& word) const noexcept = 0;
+
+    /**
+        A new zeroed region of the given size, nobody else's yet; null when the system refuses.
+        signalledWords: the byte offsets of the 32-bit words that are waited on and woken (at most
+        maxSignalledWords); the helper's side learns them from the token.
+    */
+    static std::unique_ptr<SharedRegion> create(std::size_t bytes, const std::vector<std::size_t>& signalledWords);
     /** The helper's side: the region the token names; null when it cannot be mapped. */
     static std::unique_ptr<SharedRegion> open(const std::string& token, std::size_t bytes);
-};
 
-/**
-    Sleeps while word holds expected, at most timeoutNanos; returns early when another process (or
-    thread) wakes the word, and sometimes for no reason: callers check the word again. Real-time
-    safe (one system call).
-*/
-void waitWhileEquals(std::atomic<std::uint32_t>& word, std::uint32_t expected, std::int64_t timeoutNanos) noexcept;
-/** Wakes every waiter on the word. Real-time safe. */
-void wakeWaiters(std::atomic<std::uint32_t>& word) noexcept;
+    static constexpr std::size_t maxSignalledWords = 8;
+};
 
 /**
     A helper process of ours. It is killed and reaped when this object goes; it dies with the host.
@@ -65,6 +78,11 @@ public:
 
 /** The helper's side: ends this process when the host (parentId) ends. False if it has already. */
 bool dieWithParent(int parentId) noexcept;
+/**
+    The helper's side: a fault of the code it runs (a crash, an abort) ends this process at once, with
+    no debugger or error dialog in between, so that its end says what happened (see exitDescription).
+*/
+void endProcessOnFault() noexcept;
 /** This process's id, for the helper's command line. */
 int currentProcessId() noexcept;
 /** The folder of the binary that holds this code (the plugin's library), with a trailing separator. */

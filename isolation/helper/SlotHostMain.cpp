@@ -19,6 +19,7 @@ int main(int argc, char** argv)
 
     if (!platform::dieWithParent(std::atoi(argv[2])))
         return isolation::exitCodeParentGone;
+    platform::endProcessOnFault();
 
     const auto region = platform::SharedRegion::open(argv[1], isolation::sharedRegionBytes);
     if (region == nullptr)
@@ -30,7 +31,7 @@ int main(int argc, char** argv)
 
     const juce::ScopedJuceInitialiser_GUI framework;
     {
-        isolation::SlotServer server(shared, juce::String::fromUTF8(argv[3]));
+        isolation::SlotServer server(shared, *region, juce::String::fromUTF8(argv[3]));
         server.start();
         juce::MessageManager::getInstance()->runDispatchLoop();
     }

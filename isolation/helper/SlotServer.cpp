@@ -18,7 +18,8 @@ constexpr std::int64_t idleWaitNanos = 100'000'000;
 constexpr int parametersRefreshedPerBlock = 32;
 } // namespace
 
-SlotServer::SlotServer(SlotShared& region, juce::String pluginFile) : shared(region), file(std::move(pluginFile))
+SlotServer::SlotServer(SlotShared& region, const platform::SharedRegion& regionSignals, juce::String pluginFile)
+    : shared(region), signals(regionSignals), file(std::move(pluginFile))
 {
     format = std::make_unique<juce::VSTPluginFormat>();
 }
@@ -26,8 +27,8 @@ SlotServer::SlotServer(SlotShared& region, juce::String pluginFile) : shared(reg
 SlotServer::~SlotServer()
 {
     stopping = true;
-    platform::wakeWaiters(shared.commandRequest);
-    platform::wakeWaiters(shared.blockRequest);
+    signals.wakeWaiters(shared.commandRequest);
+    signals.wakeWaiters(shared.blockRequest);
     if (commandThread.joinable())
         commandThread.join();
     if (blockThread.joinable())
@@ -54,7 +55,7 @@ void SlotServer::serveCommands()
         const auto request = shared.commandRequest.load(std::memory_order_acquire);
         if (request == seen)
         {
-            platform::waitWhileEquals(shared.commandRequest, seen, idleWaitNanos);
+            signals.waitWhileEquals(shared.commandRequest, seen, idleWaitNanos);
             continue;
         }
         seen = request;
@@ -69,12 +70,12 @@ void SlotServer::serveCommands()
             this);
 
         shared.commandAnswer.store(request, std::memory_order_release);
-        platform::wakeWaiters(shared.commandAnswer);
+        signals.wakeWaiters(shared.commandAnswer);
 
         if (quitting)
         {
             stopping = true;
-            platform::wakeWaiters(shared.blockRequest);
+            signals.wakeWaiters(shared.blockRequest);
             juce::MessageManager::getInstance()->stopDispatchLoop();
         }
     }
@@ -318,13 +319,13 @@ void SlotServer::serveBlocks()
             for (int spin = 0; spin < 200 && !arrived; ++spin)
                 arrived = shared.blockRequest.load(std::memory_order_acquire) != seen;
             if (!arrived)
-                platform::waitWhileEquals(shared.blockRequest, seen, idleWaitNanos);
+                signals.waitWhileEquals(shared.blockRequest, seen, idleWaitNanos);
             continue;
         }
         seen = request;
         processBlock();
         shared.blockAnswer.store(request, std::memory_order_release);
-        platform::wakeWaiters(shared.blockAnswer);
+        signals.wakeWaiters(shared.blockAnswer);
     }
 }
 

@@ -3,6 +3,7 @@
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include "isolation/SlotProtocol.h"
+#include "platform/HelperProcess.h"
 
 #include <atomic>
 #include <memory>
@@ -25,7 +26,8 @@ namespace pendulum::isolation
 class SlotServer final : private juce::AudioProcessorListener
 {
 public:
-    SlotServer(SlotShared& region, juce::String pluginFile);
+    /** region: the shared layout in regionSignals' memory, whose words that one waits on and wakes. */
+    SlotServer(SlotShared& region, const platform::SharedRegion& regionSignals, juce::String pluginFile);
     ~SlotServer() override;
 
     /** Starts serving; returns at once. The quit command stops the message loop. */
@@ -47,6 +49,7 @@ private:
     void audioProcessorChanged(juce::AudioProcessor*, const ChangeDetails&) override;
 
     SlotShared& shared;
+    const platform::SharedRegion& signals;
     const juce::String file;
 
     std::unique_ptr<juce::VSTPluginFormat> format;

@@ -39,6 +39,23 @@ public:
     std::string token() const override { return std::to_string(helperRegionFd); }
     int descriptor() const noexcept { return fd; }
 
+    // A futex on the word itself: any word of the region can be waited on.
+    void waitWhileEquals(std::atomic<std::uint32_t>& word, std::uint32_t expected, std::int64_t timeoutNanos) const noexcept override
+    {
+        if (timeoutNanos <= 0)
+            return;
+        timespec timeout {};
+        timeout.tv_sec = (time_t) (timeoutNanos / 1000000000);
+        timeout.tv_nsec = (long) (timeoutNanos % 1000000000);
+        // Shared between processes: no private flag.
+        syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAIT, expected, &timeout, nullptr, 0);
+    }
+
+    void wakeWaiters(std::atomic<std::uint32_t>& word) const noexcept override
+    {
+        syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
+    }
+
 private:
     int fd;
     void* base;
@@ -185,8 +202,10 @@ private:
 };
 } // namespace
 
-std::unique_ptr<SharedRegion> SharedRegion::create(std::size_t bytes)
+std::unique_ptr<SharedRegion> SharedRegion::create(std::size_t bytes, const std::vector<std::size_t>& signalledWords)
 {
+    if (signalledWords.size() > maxSignalledWords)
+        return nullptr;
     const int fd = (int) syscall(SYS_memfd_create, "pendulum-slot", (unsigned) MFD_CLOEXEC);
     if (fd < 0)
         return nullptr;
@@ -219,22 +238,6 @@ std::unique_ptr<SharedRegion> SharedRegion::open(const std::string& token, std::
         return nullptr;
     fcntl(fd, F_SETFD, FD_CLOEXEC);
     return std::make_unique<MemfdRegion>(fd, address, bytes);
-}
-
-void waitWhileEquals(std::atomic<std::uint32_t>& word, std::uint32_t expected, std::int64_t timeoutNanos) noexcept
-{
-    if (timeoutNanos <= 0)
-        return;
-    timespec timeout {};
-    timeout.tv_sec = (time_t) (timeoutNanos / 1000000000);
-    timeout.tv_nsec = (long) (timeoutNanos % 1000000000);
-    // Shared between processes: no private flag.
-    syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAIT, expected, &timeout, nullptr, 0);
-}
-
-void wakeWaiters(std::atomic<std::uint32_t>& word) noexcept
-{
-    syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
 }
 
 std::unique_ptr<ChildProcess> ChildProcess::start(const std::string& executable, const std::vector<std::string>& arguments,
@@ -330,6 +333,12 @@ bool dieWithParent(int parentId) noexcept
         return false;
     }
     return true;
+}
+
+void endProcessOnFault() noexcept
+{
+    // Nothing to do: the helper starts with every signal at its default (see start), so a fault
+    // ends it by its signal, which its parent reads.
 }
 
 int currentProcessId() noexcept

@@ -10,7 +10,13 @@
 #include <string>
 #include <vector>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+ #ifndef NOMINMAX
+  #define NOMINMAX
+ #endif
+ #include <windows.h>
+ #include <tlhelp32.h>
+#else
  #include <csignal>
  #include <cstdio>
  #include <dirent.h>
@@ -47,10 +53,29 @@ std::string isolatedDocument(const std::string& slot0)
 }
 
 /** The helper processes that a process started and that still run. */
-std::vector<int> helpersOf([[maybe_unused]] int parent)
+std::vector<int> helpersOf(int parent)
 {
     std::vector<int> helpers;
-#if !defined(_WIN32)
+#if defined(_WIN32)
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return helpers;
+    PROCESSENTRY32W entry {};
+    entry.dwSize = sizeof entry;
+    for (bool more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+    {
+        if ((int) entry.th32ParentProcessID != parent || _wcsicmp(entry.szExeFile, L"pendulum-slot-host.exe") != 0)
+            continue;
+        // Listed until its last handle is closed: only a running one counts.
+        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+        DWORD code = 0;
+        if (process != nullptr && GetExitCodeProcess(process, &code) && code == STILL_ACTIVE)
+            helpers.push_back((int) entry.th32ProcessID);
+        if (process != nullptr)
+            CloseHandle(process);
+    }
+    CloseHandle(snapshot);
+#else
     if (auto* folder = opendir("/proc"))
     {
         while (auto* entry = readdir(folder))
@@ -78,7 +103,7 @@ std::vector<int> helpersOf([[maybe_unused]] int parent)
 int helperCount()
 {
 #if defined(_WIN32)
-    return 0;
+    return (int) helpersOf((int) GetCurrentProcessId()).size();
 #else
     return (int) helpersOf((int) getpid()).size();
 #endif
@@ -98,9 +123,6 @@ class PluginIsolation : public ::testing::TestWithParam<faulty::Fault>
 
 TEST_P(PluginIsolation, TheHostLivesAndTheStandbyPlaysTheBlockOfTheFailure)
 {
-#if defined(_WIN32)
-    GTEST_SKIP() << "helper processes are not started on Windows yet";
-#endif
     auto host = loadContainer();
     ASSERT_TRUE(host->isLoaded());
     // A bounce: every block waits for its helper, so the machine's load cannot make one late.

@@ -131,10 +131,6 @@ class HeldChordFailover : public ::testing::TestWithParam<FailoverCase>
 TEST_P(HeldChordFailover, TheOtherSynthSoundsTheChordFromTheSwitchAndEndsItAtThePedalsRelease)
 {
     const auto& param = GetParam();
-#if defined(_WIN32)
-    if (param.project.separateProcesses)
-        GTEST_SKIP() << "helper processes are not started on Windows yet";
-#endif
     // Offline, so that a helper answers every block whatever the machine's load.
     auto host = openProject(param.project, param.inTheBlock);
     ASSERT_TRUE(host->isLoaded());
@@ -168,9 +164,6 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(HotStandbyFailover, TheStandbyContinuesTheFailedSynthsSoundSampleForSample)
 {
-#if defined(_WIN32)
-    GTEST_SKIP() << "helper processes are not started on Windows yet";
-#endif
     // SegfaultSynth is PlainSynth until it fails, so a container playing PlainSynth alone is what
     // the audience should hear, failure or not: no silent block, no jump, no note struck again.
     auto isolated = openProject({ "SegfaultSynth", "PlainSynth", true, true }, true);
