@@ -109,10 +109,10 @@ FailoverRecord playInRealTime(rawhost::RawVstHost& host, const Phrase& phrase, c
             if (record.crashSample >= 0 && text.rfind(slotWords + "crashed", 0) == 0)
             {
                 if (record.crashToldSample < 0)
-                {
                     record.crashToldSample = sample;
+                // The watchdog may tell the crash before the helper's watcher tells its cause.
+                if (record.crashCause.empty())
                     record.crashCause = crashCauseOf(text, slotWords);
-                }
                 if (record.recoveredSample < 0 && text.find("reloaded in") != std::string::npos)
                 {
                     record.recoveredSample = sample;

@@ -100,10 +100,13 @@ FailoverTimeline analyse(const FailoverRecord& record, const Phrase& phrase)
     timeline.heldUntil = std::min(nextEvent < 0 ? record.renderedSamples() : nextEvent, record.renderedSamples());
     if (!timeline.heldAtCrash.empty() && timeline.audibleAgain() && timeline.audibleSample < timeline.heldUntil)
     {
+        const auto from = blockStartOf(timeline.audibleSample, record.blockSize);
         const auto lastWholeBlock = blockStartOf(timeline.heldUntil, record.blockSize);
-        timeline.heldNotesHeard = lastWholeBlock > blockStartOf(timeline.audibleSample, record.blockSize)
-                               && silentBlocksBetween(record, blockStartOf(timeline.audibleSample, record.blockSize),
-                                                      lastWholeBlock) == 0;
+        const auto blocksHeld = (lastWholeBlock - from) / record.blockSize;
+        timeline.silentBlocksWhileHeld = silentBlocksBetween(record, from, lastWholeBlock);
+        timeline.heldNotesHeard = blocksHeld > 0
+                               && static_cast<double>(blocksHeld - timeline.silentBlocksWhileHeld)
+                                      >= kHeldAudibleShare * static_cast<double>(blocksHeld);
     }
 
     if (timeline.switched())
@@ -169,7 +172,10 @@ std::string summaryLine(const FailoverTimeline& timeline, const RunDescription& 
     if (!timeline.heldAtCrash.empty())
         line += "; " + std::to_string(timeline.heldAtCrash.size()) + " notes held at the crash "
               + (timeline.heldNotesHeard ? "heard across the switch until " + secondsText(timeline.seconds(timeline.heldUntil))
-                                         : std::string("not heard across the switch"));
+                                         : std::string("not heard across the switch"))
+              + (timeline.silentBlocksWhileHeld > 0
+                     ? " (" + blocks(timeline.silentBlocksWhileHeld) + " meanwhile: blocks that came late)"
+                     : std::string());
 
     if (timeline.recovered())
     {

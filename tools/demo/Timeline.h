@@ -14,6 +14,9 @@ namespace pendulum::demo
 /** A block whose every sample on both channels is at most this loud counts as silent (-80 dBFS). */
 constexpr float kSilenceThreshold = 1.0e-4f;
 
+/** The share of blocks that must sound while only the notes held at the crash are held. */
+constexpr double kHeldAudibleShare = 0.9;
+
 struct FailoverTimeline
 {
     double sampleRate = 48000.0;
@@ -28,11 +31,14 @@ struct FailoverTimeline
     int silentBlocksAtSwitch = 0;    // silent blocks from the new instrument's first note until it sounded
     int crashToSoundBlocks = -1;     // blocks from the crash's block to the one that sounded again (0: the same)
 
-    // The notes the phrase holds at the crash and until when none is struck or released; whether
-    // every block from the return of sound until then sounded (only held notes can sound there).
+    // The notes the phrase holds at the crash and until when none is struck or released (only held
+    // notes can sound there); whether sound came back while they were held and at least
+    // kHeldAudibleShare of the blocks from then until heldUntil sounded, and how many did not
+    // (a block that an isolated slot could not deliver in time on a busy machine is silent).
     std::vector<int> heldAtCrash;
     long long heldUntil = -1;
     bool heldNotesHeard = false;
+    int silentBlocksWhileHeld = 0;
 
     // From the plugin's session log (-1 / empty when it said nothing).
     long long crashToldSample = -1;
