@@ -216,7 +216,7 @@ bool playDemo(std::FILE* out, const DemoOptions& options, Setup& setup, SessionL
     std::string error;
     if (!openWithDocument(*host, options.pluginPath, stateDocument(setup.settings, setup.slot0, setup.slot1), plan, error))
     {
-        std::fprintf(stderr, "PluginPendulum could not be prepared: %s\n", error.c_str());
+        std::fprintf(out, "PluginPendulum could not be prepared: %s\n", error.c_str());
         return false;
     }
 
@@ -245,7 +245,7 @@ bool playDemo(std::FILE* out, const DemoOptions& options, Setup& setup, SessionL
                 if (!openWithDocument(*host, options.pluginPath,
                                       stateDocument(setup.settings, setup.slot0, setup.slot1), plan, error))
                 {
-                    std::fprintf(stderr, "PluginPendulum could not be prepared: %s\n", error.c_str());
+                    std::fprintf(out, "PluginPendulum could not be prepared: %s\n", error.c_str());
                     return false;
                 }
             }
@@ -346,6 +346,7 @@ int main(int argc, char** argv)
     listFile("picture", "failover.png", pngWritten);
     listFile("event log", "events.txt", logWritten);
     listFile("plugin output", "plugin-output.txt", true);
+    listFile("session log", "session-log", true);
     if (record.lostMs > 0.0)
         std::printf("note: the machine was busy; rendering fell behind real time by %.0f ms in all\n", record.lostMs);
     std::printf("\nsummary: %s\n", summary.c_str());
