@@ -43,7 +43,8 @@ void printUsage(std::FILE* to, const char* program)
                  "                       --max-silent-blocks silent blocks at the switch), the notes held\n"
                  "                       at the crash were heard across it, and an isolated slot came\n"
                  "                       back with its snapshot before the end\n"
-                 "  --max-silent-blocks N  (default 1)\n",
+                 "  --max-silent-blocks N  silent blocks allowed at the switch, and late blocks of a busy\n"
+                 "                       machine after an isolated slot's crash (default 1)\n",
                  program);
 }
 
