@@ -179,6 +179,10 @@ TEST(DemoSessionLog, ReadsWholeLinesAsTheyAppear)
     EXPECT_EQ(tail.poll(), (std::vector<std::string>{ "slot 1 crashed (segmentation fault (signal 11)); playing slot 2" }));
     EXPECT_TRUE(tail.poll().empty());
 
+    // The plugin loaded again in the same process may start a second file.
+    { std::ofstream(folder / "session-2026-12-11_10-00-05-42.log") << "2026-12-11 10:00:05.000  demo  project restored\n"; }
+    EXPECT_EQ(tail.poll(), (std::vector<std::string>{ "project restored" }));
+
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);
 }

@@ -1,5 +1,6 @@
 #include "SessionLogTail.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -51,39 +52,51 @@ std::vector<std::string> SessionLogTail::poll()
         return events;
 
     std::error_code error;
-    if (file_.empty())
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(fs::u8path(folder_), error))
+        if (isSessionFile(entry.path()))
+            found.push_back(entry.path().u8string());
+    // Names start with the session's start time: older sessions first.
+    std::sort(found.begin(), found.end());
+    for (const auto& path : found)
     {
-        for (const auto& entry : fs::directory_iterator(fs::u8path(folder_), error))
-            if (isSessionFile(entry.path()))
-                file_ = entry.path().u8string();
-        if (file_.empty())
-            return events;
+        auto known = std::find_if(files_.begin(), files_.end(), [&](const File& f) { return f.path == path; });
+        if (known == files_.end())
+        {
+            files_.push_back({ path, 0, {} });
+            known = files_.end() - 1;
+        }
+        readNew(*known, events);
     }
+    return events;
+}
 
-    const auto size = fs::file_size(fs::u8path(file_), error);
-    if (error || size <= read_)
-        return events;
+void SessionLogTail::readNew(File& file, std::vector<std::string>& events)
+{
+    std::error_code error;
+    const auto size = fs::file_size(fs::u8path(file.path), error);
+    if (error || size <= file.read)
+        return;
 
-    std::ifstream in(fs::u8path(file_), std::ios::binary);
-    in.seekg(static_cast<std::streamoff>(read_));
-    std::string chunk(static_cast<size_t>(size - read_), '\0');
+    std::ifstream in(fs::u8path(file.path), std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(file.read));
+    std::string chunk(static_cast<size_t>(size - file.read), '\0');
     in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
     chunk.resize(static_cast<size_t>(in.gcount()));
-    read_ += chunk.size();
+    file.read += chunk.size();
 
-    partial_ += chunk;
+    file.partial += chunk;
     size_t start = 0;
-    for (auto end = partial_.find('\n'); end != std::string::npos; end = partial_.find('\n', start))
+    for (auto end = file.partial.find('\n'); end != std::string::npos; end = file.partial.find('\n', start))
     {
-        auto line = partial_.substr(start, end - start);
+        auto line = file.partial.substr(start, end - start);
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         if (!line.empty())
             events.push_back(sessionEventText(line));
         start = end + 1;
     }
-    partial_.erase(0, start);
-    return events;
+    file.partial.erase(0, start);
 }
 
 std::string sessionEventText(const std::string& line)

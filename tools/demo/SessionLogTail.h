@@ -26,10 +26,19 @@ public:
     const std::string& folder() const noexcept { return folder_; }
 
 private:
+    struct File
+    {
+        std::string path;
+        unsigned long long read = 0; // bytes consumed
+        std::string partial;         // the start of a line not yet ended
+    };
+
+    void readNew(File& file, std::vector<std::string>& events);
+
     std::string folder_;
-    std::string file_;        // the session's file once it appeared
-    unsigned long long read_ = 0; // bytes consumed from it
-    std::string partial_;     // the start of a line not yet ended
+    // One per session file seen: a plugin unloaded and loaded again in the same process may start
+    // another file (its file name is fixed when its library is loaded).
+    std::vector<File> files_;
 };
 
 /** The text of one session log line: what follows the time stamp and the instance name. */
