@@ -1,16 +1,22 @@
 # A short run of the demonstration with its own checks (the switch happened, sound came back within
-# one block of a helper's real crash with the hot standby (one more for a block a busy machine let
-# come late), the notes held at the crash were heard
-# across the switch, the crashed slot came back with its snapshot), then the files it says it wrote:
+# one block of a helper's real crash with the hot standby, late blocks of a busy machine aside, the
+# notes held at the crash were heard across the switch, the crashed slot came back with its
+# snapshot), then the files it says it wrote:
 # a WAV of the whole run, a PNG that a decoder reads, and the summary in the event log. On Linux the
 # slot must have run in its helper and died of its segfault; elsewhere a slot whose helper cannot
 # start must say so and fall back to the cooperative crash report.
 #
 #   cmake -DDEMO=<pendulum-demo> -DOUT=<folder> [-DEMULATOR=<wine>] -P DemoCheck.cmake
 set(seconds 4)
+# Blocks that a machine too busy for real time lets come late play silence, whichever slot plays
+# (a helper's block that is not back in time, on this project's loaded 2-core machine up to three
+# in a row around the crash); the run's summary counts them. A switch that waited for the
+# watchdog's tick (9 blocks or more) or a standby without the held notes stays beyond them.
+set(late_blocks_allowed 4)
 
 file(REMOVE_RECURSE "${OUT}")
 execute_process(COMMAND ${EMULATOR} "${DEMO}" --seconds ${seconds} --out "${OUT}" --check
+                        --max-silent-blocks ${late_blocks_allowed}
                 RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE errors)
 message("${output}")
 if(NOT result EQUAL 0)
