@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,11 @@ struct HeldCase
     int crashToSoundBlocks;
     int silentBlocksAfterCrash;
 };
+
+void PrintTo(const HeldCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class HeldNotesAcrossSwitch : public ::testing::TestWithParam<HeldCase>
 {
