@@ -1,16 +1,21 @@
-# `cmake --install <build>` puts the plugin, and nothing else, where DAWs look for VST 2 plugins.
+# `cmake --install <build>` puts the plugin and its helper process (pendulum-slot-host, which runs
+# slots in processes of their own and is looked for next to the plugin), and nothing else, where
+# DAWs look for VST 2 plugins.
 #
 # Linux
 #   cmake --install build                      ~/.vst/PluginPendulum.so and ~/.lxvst/PluginPendulum.so
-#                                              (the home of whoever runs the install)
+#                                              (the home of whoever runs the install), each with
+#                                              pendulum-slot-host beside it
 #   cmake --install build --prefix /usr/local  /usr/local/lib/vst and /usr/local/lib/lxvst
 # Windows (there is no single convention: the user names the VST folder the DAW scans)
 #   cmake --install build-win --prefix "C:/Program Files/VSTPlugins"
-#                                              C:/Program Files/VSTPlugins/PluginPendulum.dll
+#                                              C:/Program Files/VSTPlugins/PluginPendulum.dll and
+#                                              pendulum-slot-host.exe
 #
 # DESTDIR is honoured as usual. The component is "plugin".
 
 set(_pendulum_plugin_file "$<TARGET_FILE:PluginPendulum_VST>")
+set(_pendulum_helper_file "$<TARGET_FILE:pendulum_slot_host>")
 
 # Whether the user named a prefix when configuring: the prefix CMake picks by itself is recorded
 # once (CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT is set at the first configure only; a tree
@@ -35,6 +40,7 @@ if(WIN32)
     # refuse it.
     install(CODE "
         set(_pendulum_plugin \"${_pendulum_plugin_file}\")
+        set(_pendulum_helper \"${_pendulum_helper_file}\")
         set(_pendulum_default_prefix \"${_PENDULUM_DEFAULT_INSTALL_PREFIX}\")"
         COMPONENT plugin)
     install(CODE [[
@@ -43,12 +49,14 @@ if(WIN32)
                 "  cmake --install <build> --prefix \"C:/Program Files/VSTPlugins\"")
         endif()
         file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}" TYPE MODULE FILES "${_pendulum_plugin}")
+        file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}" TYPE PROGRAM FILES "${_pendulum_helper}")
     ]] COMPONENT plugin)
 else()
     # The default prefix stands for the home folder of whoever installs, read when installing
     # (configure and install may run with different HOMEs, e.g. a build shared by users).
     install(CODE "
         set(_pendulum_plugin \"${_pendulum_plugin_file}\")
+        set(_pendulum_helper \"${_pendulum_helper_file}\")
         set(_pendulum_default_prefix \"${_PENDULUM_DEFAULT_INSTALL_PREFIX}\")"
         COMPONENT plugin)
     install(CODE [[
@@ -62,6 +70,7 @@ else()
         endif()
         foreach(_pendulum_dir IN LISTS _pendulum_dirs)
             file(INSTALL DESTINATION "${_pendulum_dir}" TYPE MODULE FILES "${_pendulum_plugin}")
+            file(INSTALL DESTINATION "${_pendulum_dir}" TYPE PROGRAM FILES "${_pendulum_helper}")
         endforeach()
     ]] COMPONENT plugin)
 endif()

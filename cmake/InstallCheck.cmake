@@ -3,14 +3,15 @@
 # its folder). Run by CTest:
 #
 #   cmake -DBUILD_DIR=<tree> -DWORK_DIR=<scratch> -DFINDER=<pendulum-find-installed>
-#         -DPLUGIN_FILE_NAME=<PluginPendulum.so|.dll> [-DWINDOWS=ON -DEMULATOR=<wine>]
-#         -P InstallCheck.cmake
+#         -DPLUGIN_FILE_NAME=<PluginPendulum.so|.dll> -DHELPER_FILE_NAME=<pendulum-slot-host[.exe]>
+#         [-DWINDOWS=ON -DEMULATOR=<wine>] -P InstallCheck.cmake
 #
-# Linux: an install with HOME=<scratch>/home and no prefix must put the plugin, and nothing else,
-# into ~/.vst and ~/.lxvst. Windows: an install without a named folder must be refused; one with
-# --prefix <scratch>/VSTPlugins must put exactly the DLL there.
+# Linux: an install with HOME=<scratch>/home and no prefix must put the plugin and its helper
+# (executable), and nothing else, into ~/.vst and ~/.lxvst. Windows: an install without a named
+# folder must be refused; one with --prefix <scratch>/VSTPlugins must put exactly the DLL and the
+# helper there.
 
-foreach(required BUILD_DIR WORK_DIR FINDER PLUGIN_FILE_NAME)
+foreach(required BUILD_DIR WORK_DIR FINDER PLUGIN_FILE_NAME HELPER_FILE_NAME)
     if(NOT DEFINED ${required})
         message(FATAL_ERROR "InstallCheck.cmake: ${required} is not set")
     endif()
@@ -47,7 +48,7 @@ if(WINDOWS)
     expect_exactly("${WORK_DIR}/unnamed")
     run_step("install into ${vst_dir}" TRUE
              ${install_env} ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${vst_dir}")
-    expect_exactly("${vst_dir}" "${PLUGIN_FILE_NAME}")
+    expect_exactly("${vst_dir}" "${PLUGIN_FILE_NAME}" "${HELPER_FILE_NAME}")
     run_step("raw host finding the plugin in ${vst_dir}" TRUE ${EMULATOR} "${FINDER}" "${vst_dir}")
 else()
     set(home "${WORK_DIR}/home")
@@ -56,6 +57,10 @@ else()
     run_step("raw host in an empty home" FALSE ${install_env} HOME=${home} "${FINDER}")
     run_step("install with HOME=${home}" TRUE
              ${install_env} HOME=${home} ${CMAKE_COMMAND} --install "${BUILD_DIR}")
-    expect_exactly("${home}" ".lxvst/${PLUGIN_FILE_NAME}" ".vst/${PLUGIN_FILE_NAME}")
+    expect_exactly("${home}" ".lxvst/${PLUGIN_FILE_NAME}" ".vst/${PLUGIN_FILE_NAME}"
+                   ".lxvst/${HELPER_FILE_NAME}" ".vst/${HELPER_FILE_NAME}")
+    foreach(dir .vst .lxvst)
+        run_step("the helper in ${dir} is executable" TRUE test -x "${home}/${dir}/${HELPER_FILE_NAME}")
+    endforeach()
     run_step("raw host finding the plugin by HOME" TRUE ${install_env} HOME=${home} "${FINDER}")
 endif()

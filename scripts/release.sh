@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Builds the two downloads of a release:
-#   PluginPendulum-<version>-linux-x86_64.tar.gz   PluginPendulum.so, INSTALL.txt, LICENSE
-#   PluginPendulum-<version>-windows-x64.zip       PluginPendulum.dll, INSTALL.txt, LICENSE.txt
+#   PluginPendulum-<version>-linux-x86_64.tar.gz   PluginPendulum.so, pendulum-slot-host, INSTALL.txt, LICENSE
+#   PluginPendulum-<version>-windows-x64.zip       PluginPendulum.dll, pendulum-slot-host.exe, INSTALL.txt,
+#                                                  LICENSE.txt
 #   PluginPendulum-<version>-SHA256SUMS.txt        their checksums
+# The helper process (pendulum-slot-host) runs slots in processes of their own; the plugin looks
+# for it in its own folder, so it ships beside the plugin.
 # <version> is the project's, from project(PluginPendulum VERSION ...) in CMakeLists.txt; the
 # DLL's version resource and the plugin's own version are configured from the same value.
 #
@@ -83,6 +86,12 @@ fi
 plugin_file() { echo "$1/PluginPendulum_artefacts/$(cache_value "$1" CMAKE_BUILD_TYPE)/VST/$2"; }
 so="$(plugin_file "$linux_build" PluginPendulum.so)"
 dll="$(plugin_file "$windows_build" PluginPendulum.dll)"
+# The helper is built beside the plugin (building the plugin target builds it).
+so_helper="$(plugin_file "$linux_build" pendulum-slot-host)"
+dll_helper="$(plugin_file "$windows_build" pendulum-slot-host.exe)"
+for file in "$so" "$so_helper" "$dll" "$dll_helper"; do
+  [ -f "$file" ] || { echo "$file was not built" >&2; exit 1; }
+done
 
 phase "package $version"
 linux_name="PluginPendulum-$version-linux-x86_64"
@@ -97,7 +106,10 @@ mkdir -p "$stage/$linux_name" "$stage/$windows_name"
 
 # Symbols are of no use to a DAW; the exports, and the DLL's resources, stay.
 strip --strip-unneeded -o "$stage/$linux_name/PluginPendulum.so" "$so"
+strip --strip-unneeded -o "$stage/$linux_name/pendulum-slot-host" "$so_helper"
+chmod 755 "$stage/$linux_name/pendulum-slot-host"
 x86_64-w64-mingw32-strip --strip-unneeded -o "$stage/$windows_name/PluginPendulum.dll" "$dll"
+x86_64-w64-mingw32-strip --strip-unneeded -o "$stage/$windows_name/pendulum-slot-host.exe" "$dll_helper"
 sed "s/@VERSION@/$version/g" "$repo/packaging/INSTALL-linux.txt" >"$stage/$linux_name/INSTALL.txt"
 cp "$repo/LICENSE" "$stage/$linux_name/LICENSE"
 # Windows editors expect CRLF line ends.

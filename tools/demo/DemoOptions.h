@@ -16,6 +16,9 @@ struct DemoOptions
     double seconds = 8.0;
     std::optional<double> crashAt; // seconds; default: a little after the middle of the run, inside a note
     bool sendCrash = true;
+    bool cooperative = false; // slot 0 in the host's process, reporting its crash to the watchdog's query
+    bool hotStandby = true;
+    int watchPeriodMs = 50;
     bool check = false;
     int maxSilentBlocksAtSwitch = 1;
 };

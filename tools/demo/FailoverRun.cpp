@@ -21,6 +21,22 @@ std::string quoted(const std::string& text)
 {
     return "\"" + text + "\"";
 }
+
+/** "slot 1 crashed (segmentation fault (signal 11)); playing slot 2" gives the part in brackets. */
+std::string crashCauseOf(const std::string& text, const std::string& slotWords)
+{
+    const auto opening = slotWords + "crashed (";
+    if (text.rfind(opening, 0) != 0)
+        return {};
+    int depth = 1;
+    for (auto i = opening.size(); i < text.size(); ++i)
+    {
+        depth += text[i] == '(' ? 1 : text[i] == ')' ? -1 : 0;
+        if (depth == 0)
+            return text.substr(opening.size(), i - opening.size());
+    }
+    return {};
+}
 } // namespace
 
 std::string InstrumentView::describe() const
@@ -83,6 +99,37 @@ FailoverRecord playInRealTime(rawhost::RawVstHost& host, const Phrase& phrase, c
     record.after = record.before;
     log(0, "playing; in charge: " + record.before.describe());
 
+    // Session log lines about the slot that crashes: "slot N crashed (cause); ..." and the reload.
+    const auto slotWords = "slot " + std::to_string(plan.crashedSlot + 1) + " ";
+    const auto readSessionLog = [&](long long sample) {
+        if (plan.sessionLog == nullptr)
+            return;
+        for (auto& text : plan.sessionLog->poll())
+        {
+            if (record.crashSample >= 0 && text.rfind(slotWords + "crashed", 0) == 0)
+            {
+                if (record.crashToldSample < 0)
+                    record.crashToldSample = sample;
+                // The watchdog may tell the crash before the helper's watcher tells its cause.
+                if (record.crashCause.empty())
+                    record.crashCause = crashCauseOf(text, slotWords);
+                if (record.recoveredSample < 0 && text.find("reloaded in") != std::string::npos)
+                {
+                    record.recoveredSample = sample;
+                    record.recoveryText = text;
+                }
+            }
+            else if (record.crashSample >= 0 && record.recoveredSample < 0 && text.rfind(slotWords + "reloaded in", 0) == 0)
+            {
+                record.recoveredSample = sample;
+                record.recoveryText = text;
+            }
+            record.pluginEvents.push_back({ sample, text });
+            log(sample, "PluginPendulum's session log: " + text);
+        }
+    };
+    readSessionLog(0);
+
     const auto ioChangesAtStart = host.callCount(Vst2::audioMasterIOChanged);
     auto ioChangesSeen = ioChangesAtStart;
 
@@ -99,6 +146,12 @@ FailoverRecord playInRealTime(rawhost::RawVstHost& host, const Phrase& phrase, c
             record.crashSample = plan.crashSample;
             log(plan.crashSample, "crash note sent to the instrument in charge (note 0, velocity 100)");
         }
+        const auto crashNoteOff = plan.crashSample + kCrashNoteLength;
+        if (plan.crashSample >= 0 && crashNoteOff >= start && crashNoteOff < start + frames)
+            messages.push_back(rawhost::noteOff(kCrashNote, static_cast<int>(crashNoteOff - start)));
+        // In time order, as a host sends them.
+        std::stable_sort(messages.begin(), messages.end(),
+                         [](const rawhost::MidiMessage& a, const rawhost::MidiMessage& b) { return a.deltaFrames < b.deltaFrames; });
         if (!messages.empty())
             host.sendMidi(messages);
 
@@ -125,6 +178,8 @@ FailoverRecord playInRealTime(rawhost::RawVstHost& host, const Phrase& phrase, c
                          + std::to_string(view.latency) + ")");
             ioChangesSeen = ioChanges;
         }
+
+        readSessionLog(end);
 
         if (observer.onBlock)
             observer.onBlock(record);

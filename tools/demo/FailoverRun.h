@@ -5,6 +5,7 @@
 // active instrument at a chosen moment. Records what the host heard and saw.
 #include "Phrase.h"
 #include "RawVstHost.h"
+#include "SessionLogTail.h"
 
 #include <functional>
 #include <string>
@@ -47,6 +48,14 @@ struct FailoverRecord
     std::vector<LogLine> log;
     double lostMs = 0.0; // wall-clock time by which rendering fell behind real time (not caught up)
 
+    // From PluginPendulum's session log, stamped with the first block end after the line appeared.
+    std::vector<LogLine> pluginEvents;
+    long long crashToldSample = -1; // the log told of the crashed slot's crash
+    std::string crashCause;         // as the log gives it ("segmentation fault (signal 11)"); may be empty
+    long long recoveredSample = -1; // the log told that the crashed slot was reloaded
+    std::string recoveryText;       // that line
+    int snapshotCheck = -1; // set by the caller: the crashed slot saved after its recovery as before the crash (1) or not (0)
+
     long long renderedSamples() const { return static_cast<long long>(left.size()); }
 };
 
@@ -56,6 +65,8 @@ struct RunPlan
     int blockSize = 256;
     long long totalSamples = 0;
     long long crashSample = -1; // -1: no crash note
+    int crashedSlot = 0;        // the slot in charge when the crash note comes
+    SessionLogTail* sessionLog = nullptr; // read between blocks when given
 };
 
 /** Told after every block; also receives each log line as it happens. */
@@ -65,9 +76,12 @@ struct RunObserver
     std::function<void(const LogLine&)> onLog;
 };
 
-/** The note that makes the crash fixtures fail, and the velocity it is sent with. */
+/** The note that makes the crash fixtures fail, and the velocity it is sent with. Its note-off follows
+    one sample later: the fixtures fail on the note-on, and an instrument that plays it (the standby,
+    which hears the same MIDI) drops it again instead of droning on the lowest note of all. */
 constexpr int kCrashNote = 0;
 constexpr int kCrashVelocity = 100;
+constexpr int kCrashNoteLength = 1;
 
 /**
     Loads the plugin through its entry point, prepares it, gives it the document as its bank chunk

@@ -1,9 +1,9 @@
 #pragma once
 
-// PluginPendulum's plugin loader writes its diagnostics to the process's standard output. While a
-// diversion exists, standard output goes to a file instead, and the demo writes its own lines to
-// the terminal through terminal(): the screen shows the demo's progress, the file keeps the
-// plugin's lines.
+// PluginPendulum's plugin loader writes its diagnostics to the process's standard output, and the
+// helper processes of isolated slots theirs to standard error. While a diversion exists, both go
+// to a file instead, and the demo writes its own lines (errors too) to the terminal through
+// terminal(): the screen shows the demo's progress, the file keeps the plugin's lines.
 #include <cstdio>
 #include <string>
 
@@ -25,6 +25,7 @@ public:
 private:
     std::FILE* terminal_ = nullptr;
     int savedStdout_ = -1;
+    int savedStderr_ = -1;
 };
 
 } // namespace pendulum::demo

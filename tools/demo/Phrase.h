@@ -29,6 +29,12 @@ public:
     /** How many note-ons start inside [from, to). */
     int noteOnsBetween(long long from, long long to) const;
 
+    /** The notes struck before `sample` and not released by then, in the order they were struck. */
+    std::vector<int> heldAt(long long sample) const;
+
+    /** The place of the first event (note-on or off) after `sample`; -1 when none. */
+    long long nextEventAfter(long long sample) const;
+
     const std::vector<NoteEvent>& events() const noexcept { return events_; }
 
 private:
@@ -38,8 +44,10 @@ private:
 /**
     A melody with a bass line, repeated to fill `totalSamples`: eighth notes at 120 beats per minute
     over a held bass note per bar. Short notes keep the gap between two note-ons at 250 ms or less.
+    The bar that holds `chordAt` (when given) plays a chord held over the whole bar instead of the
+    melody, so that whatever sounds there after its first beat are notes held from before.
 */
-Phrase demoPhrase(double sampleRate, long long totalSamples);
+Phrase demoPhrase(double sampleRate, long long totalSamples, long long chordAt = -1);
 
 /**
     One note struck again at the start of every block, so that whichever instrument plays sounds

@@ -50,7 +50,9 @@ std::string stateDocument(const ContainerSettings& settings, const SlotContent& 
            " optionB2=\"" + flag(settings.autoSwitch) + "\""
            " optionB3=\"" + flag(settings.reloadCrashedPluginData) + "\""
            " instanceName=\"" + escaped(settings.instanceName) + "\""
-           + (settings.separateProcesses ? " separateProcesses=\"1\"" : "") + "/>"
+           + (settings.separateProcesses ? " separateProcesses=\"1\"" : "")
+           + (settings.hotStandby ? " hotStandby=\"1\"" : "")
+           + (settings.watchPeriodMs > 0 ? " watchPeriodMs=\"" + std::to_string(settings.watchPeriodMs) + "\"" : "") + "/>"
            + slotElement(0, slot0) + slotElement(1, slot1) + "</pluginData>";
 }
 

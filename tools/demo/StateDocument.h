@@ -24,6 +24,8 @@ struct ContainerSettings
     bool reloadCrashedPluginData = true;
     std::string instanceName = "demo";
     bool separateProcesses = false; // "Run plugins in separate processes"
+    bool hotStandby = false;        // the standby plays every block, its output discarded until a switch
+    int watchPeriodMs = 0;          // the watchdog's period; 0: the container's default
 };
 
 std::string stateDocument(const ContainerSettings& settings, const SlotContent& slot0, const SlotContent& slot1);

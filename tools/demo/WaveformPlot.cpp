@@ -21,19 +21,21 @@ enum Colour : std::uint8_t
     crashMark,
     switchMark,
     silenceShade,
-    quietInk
+    quietInk,
+    restartMark
 };
 
 const std::vector<Rgb> kPalette = {
     { 255, 255, 255 }, { 20, 20, 20 },   { 225, 225, 225 }, { 40, 100, 200 }, { 230, 120, 20 },
     { 210, 30, 30 },   { 20, 150, 60 },  { 252, 228, 228 }, { 120, 120, 120 },
+    { 130, 50, 170 },
 };
 
 constexpr int kWidth = 1280;
 constexpr int kMarginLeft = 70;
 constexpr int kMarginRight = 20;
 constexpr int kTitleHeight = 34;
-constexpr int kMarkerLabelHeight = 34;
+constexpr int kMarkerLabelHeight = 50; // three rows of marker labels
 constexpr int kLaneHeight = 170;
 constexpr int kLaneGap = 16;
 constexpr int kAxisHeight = 36;
@@ -179,6 +181,11 @@ IndexedImage plotFailover(const FailoverRecord& record, const FailoverTimeline& 
     if (timeline.switched())
         drawMarker(image, frame, timeline.switchSeenSample, 1, switchMark,
                    "SWITCH " + secondsLabel(timeline.seconds(timeline.switchSeenSample)));
+
+    // The crashed slot reloaded with its snapshot, ready again as the standby.
+    if (timeline.recovered())
+        drawMarker(image, frame, timeline.recoveredSample, 2, restartMark,
+                   "SLOT 0 RESTARTED WITH ITS SNAPSHOT " + secondsLabel(timeline.seconds(timeline.recoveredSample)));
 
     drawLegend(image, kHeight - kLegendHeight + 8, labels);
     return image;
