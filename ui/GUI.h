@@ -109,6 +109,7 @@ private:
     std::unique_ptr<juce::ToggleButton> separateProcessesB;
     std::unique_ptr<juce::ToggleButton> hotStandbyB; // the container's hot standby, not an indexed option
     std::unique_ptr<juce::ComboBox> watchPeriodB;    // the crash watchdog's period for this container
+    std::unique_ptr<juce::ToggleButton> outputHealthB; // the container's output health check
     std::unique_ptr<juce::GroupComponent> instanceNameGroup;
     std::unique_ptr<AudioPluginInstanceProgramComboBox> programComboBox1;
     std::unique_ptr<AudioPluginInstanceProgramComboBox> programComboBox2;
