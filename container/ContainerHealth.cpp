@@ -24,6 +24,10 @@ bool PluginContainerAudioProcessor::isActiveSlotProbedWhileRendering() const
 
 void PluginContainerAudioProcessor::markFailedInBlock(size_t slot, BlockFailure cause, double stuckMs) noexcept
 {
+    // A plugin marked crashed already has been told, or will be, once: a plugin that goes on
+    // failing until it is reloaded is no news at every block.
+    if (pluginCrashed[slot].load(std::memory_order_acquire))
+        return;
     // The cause first: whoever sees the crash mark then finds the cause to tell.
     auto expected = BlockFailure::none;
     if (blockFailures[slot].load(std::memory_order_acquire) == BlockFailure::none)
