@@ -117,17 +117,17 @@ std::array<bool, 2> CrashWatchDog::probeAndSwitch(PluginContainerAudioProcessor&
     // and to switch.
     auto crashed = container.reportBlockFailures();
     const bool leftToRendering = container.isActiveSlotProbedWhileRendering();
-    const int active = container.getActivePluginIndex();
+    const int renderingSlot = leftToRendering ? container.getActivePluginIndex() : -1;
     for (int slot = 0; slot < Processor::numSlots; ++slot)
         if (!crashed[(size_t) slot])
-            crashed[(size_t) slot] = leftToRendering && slot == active ? container.isPluginCrashed(slot)
-                                                                       : container.probePluginCrash(slot);
+            crashed[(size_t) slot] = slot == renderingSlot ? container.isPluginCrashed(slot) : container.probePluginCrash(slot);
 
     // One found in a block while the probe ran is told before its slot is recovered.
     const auto foundMeanwhile = container.reportBlockFailures();
     for (size_t slot = 0; slot < crashed.size(); ++slot)
         crashed[slot] = crashed[slot] || foundMeanwhile[slot];
 
+    const int active = container.getActivePluginIndex();
     const int other = 1 - active;
 
     if (!leftToRendering && loaded[active] && container.isPluginCrashed(active) && loaded[other]
