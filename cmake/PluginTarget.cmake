@@ -46,6 +46,7 @@ target_sources(PluginPendulum PRIVATE
     container/HostCallGuard.cpp
     container/PluginContainerLoading.cpp
     container/ContainerIsolation.cpp
+    container/ContainerHealth.cpp
     container/MidiStateTracker.cpp
     container/SystemLoadDialogs.cpp
     container/DeferredSlotWork.cpp

@@ -34,6 +34,9 @@ void PluginContainerAudioProcessor::failOverInBlock(size_t failed, juce::AudioBu
     // holds at its end (this block's events are in the tracker already).
     catchUpMidi.clear();
     midiState.writeCatchUp(catchUpMidi, 0);
+    // What its delay still holds is from its last turn as the active slot.
+    if (auto& delay = outputDelays[other])
+        delay->clear();
 
     for (int channel = 0; channel < buffer.getNumChannels(); ++channel)
         buffer.clear(channel, 0, buffer.getNumSamples());

@@ -217,6 +217,9 @@ void PluginContainerAudioProcessor::prepareToPlay(double sampleRate, int samples
 
     preparedSampleRate = sampleRate;
     preparedBlockSize = samplesPerBlock;
+    // A bounce begins with a prepare: its crash queries count from its first block.
+    offlineRestart.store(true, std::memory_order_release);
+    blockSampleRate.store(sampleRate, std::memory_order_release);
 
     // No block plays the standby while the slots are prepared; its buffer gets the new size.
     stopHotStandby();
@@ -291,7 +294,14 @@ void PluginContainerAudioProcessor::releaseResources()
 void PluginContainerAudioProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midiMessages)
 {
     blocksPlayed.fetch_add(1, std::memory_order_relaxed);
-    const auto active = (size_t) activePluginIndex.load(std::memory_order_acquire);
+    auto active = (size_t) activePluginIndex.load(std::memory_order_acquire);
+
+    // Offline, the rendering thread asks the active plugin whether it crashed, by the audio
+    // rendered, and may switch before the block is played.
+    if (isNonRealtime())
+        active = probeWhileRendering(active, buffer.getNumSamples());
+    else
+        renderingOffline = false;
 
     if (pluginLoaders[active] == nullptr)
     {
@@ -328,10 +338,11 @@ void PluginContainerAudioProcessor::processBlock(juce::AudioBuffer<float>& buffe
         renderSlot((size_t) hot, standbyOutput, standbyMidi);
     }
 
-    renderSlot(active, buffer, *midi);
+    const bool healthy = renderSlot(active, buffer, *midi);
 
-    // A slot in a helper process that failed in this block: the other slot plays it.
-    if (auto* isolated = isolatedInstances[active]; isolated != nullptr && isolated->getConnection().failed())
+    // A slot in a helper process that failed in this block, or a plugin whose output failed the
+    // health check: the other slot plays it.
+    if (auto* isolated = isolatedInstances[active]; !healthy || (isolated != nullptr && isolated->getConnection().failed()))
         failOverInBlock(active, buffer, playStandby && (size_t) hot != active ? &standbyOutput : nullptr);
 
     // The block of a switch by hand fades the plugin switched away from out: with a hot standby
@@ -373,7 +384,7 @@ juce::MidiBuffer& PluginContainerAudioProcessor::eventsForSlot(size_t slot, juce
     return room;
 }
 
-void PluginContainerAudioProcessor::renderSlot(size_t slot, juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi) noexcept
+bool PluginContainerAudioProcessor::renderSlot(size_t slot, juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi) noexcept
 {
     auto* instance = pluginLoaders[slot]->getPluginInstance();
     auto* direct = directPaths[slot].get();
@@ -425,11 +436,15 @@ void PluginContainerAudioProcessor::renderSlot(size_t slot, juce::AudioBuffer<fl
             buffer.copyFrom(channel, 0, *aux, channel, 0, numSamples);
     }
 
+    // Judged as the plugin gave it: the sanitizer below would hide what is not finite.
+    const bool healthy = !outputHealthOption.load(std::memory_order_relaxed) || outputIsHealthy(slot, buffer);
+
     // Held back by the difference to the container's latency, so that both slots come out in step.
     if (auto* delay = outputDelays[slot].get())
         delay->process(buffer);
 
     pendulum::container::sanitizeChannels(buffer, getTotalNumOutputChannels());
+    return healthy;
 }
 
 bool PluginContainerAudioProcessor::isBusesLayoutSupported(const BusesLayout& layouts) const

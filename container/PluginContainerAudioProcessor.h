@@ -4,6 +4,7 @@
 
 #include "container/MidiStateTracker.h"
 #include "container/OutputDelay.h"
+#include "container/OutputHealth.h"
 #include "container/SwitchCrossfade.h"
 #include "container/SlotAccessGuard.h"
 #include "hosting/MyHostAudioProcessorEditor.h"
@@ -56,6 +57,26 @@ class IsolatedPluginInstance;
       makes it the active one: the audio thread changes the active index there while holding the
       callback lock (the wrapper's). The message thread hears of the failure from the helper's
       watcher and does the rest (console, panel, recovery).
+    - Offline (the host's non-real-time mode), the rendering thread asks the active slot's plugin
+      the crash query itself, once per watch period of rendered audio, counted in samples from the
+      first offline block after a prepare or after real-time blocks. The query is a direct call
+      into the plugin's dispatcher, which cooperating plugins answer from a flag of theirs: it
+      takes no lock of ours and allocates nothing, and the thread is not a real-time one in that
+      mode. A plugin that answers 1 is marked crashed and, with the automatic switch on, the other
+      slot plays that very block (with the catch-up, or as it is when it is the hot standby), so a
+      bounce switches where the audio says, however fast it renders. The watchdog meanwhile leaves
+      that slot alone (no probe, no switch: see isActiveSlotProbedWhileRendering). A slot in a
+      helper process is not asked on the rendering thread (its query is a command of the
+      connection, under the connection's lock); the watchdog keeps asking it.
+    - Output health (an option): the audio thread judges every block a slot plays, the hot
+      standby's included, before the delay and the sanitizer see it (OutputHealth, per slot,
+      audio-thread state; a slot's is started afresh after a block it did not play or a change of
+      its loader). Non-finite or stuck output marks the slot crashed and, for the active slot,
+      switches in the block as for a failed helper (failOverInBlock).
+    - A failure found in a block (crash query offline, output health) is kept per slot in an atomic
+      cause, stored before the crash mark; the watchdog's next tick takes it on the message thread
+      and tells console and panel (reportBlockFailures), then recovers the slot as any crash.
+      A change of the slot's loader drops a cause not told yet (under the callback lock).
     - processBlock feeds every block's MIDI to a state tracker. A switch or a load into the active
       slot sets that slot's catch-up flag (under the callback lock, or while suspended); the next
       block that plays the slot takes the flag and starts with the tracker's state, written into a
@@ -290,6 +311,29 @@ public:
     void setWatchPeriodMs(int milliseconds);
     int getWatchPeriodMs() const noexcept { return watchPeriodMs.load(); }
 
+    /**
+        Output health: every block a slot plays is checked on the audio thread, and a plugin whose
+        output is not finite (NaN, infinity) or stuck (the same audible block over and over for
+        more than OutputHealth::stuckLimitMs) is treated as crashed: switched away from in that
+        block, marked, told and recovered. Off by default. Message thread.
+    */
+    void setOutputHealthCheck(bool on);
+    bool getOutputHealthCheck() const noexcept { return outputHealthOption.load(); }
+
+    /**
+        Tells console and panel of the failures found in blocks since the last call (a crash
+        reported to the query while rendering offline, output health) and returns the slots that
+        failed; the watchdog calls it at every tick and recovers them. Message thread.
+    */
+    std::array<bool, 2> reportBlockFailures();
+
+    /**
+        True while the host renders offline and the active slot's plugin is asked the crash query
+        on the rendering thread (an in-process plugin): the watchdog neither asks nor switches that
+        slot then, so a bounce switches where its audio says, not where the clock does.
+    */
+    bool isActiveSlotProbedWhileRendering() const;
+
     /** True while a document handed over from another thread waits for the message thread. */
     bool isRestorePending() const;
 
@@ -382,12 +426,32 @@ private:
     /** Puts a loader into the slot (or empties it) and returns what was there, to destroy later. */
     std::unique_ptr<GenericAudioPluginLoader> exchangeLoader(int slot, std::unique_ptr<GenericAudioPluginLoader> loader);
     /**
-        The active slot's helper process failed in this block (audio thread): the slot is marked
+        The active slot's helper process failed in this block, or its plugin's output failed the
+        health check (audio thread): the slot is marked
         and, when the option says so and the other slot can play, the other slot plays this very
         block with the stream's held notes and controllers, and stays active.
     */
     void failOverInBlock(size_t failed, juce::AudioBuffer<float>& buffer,
                          const juce::AudioBuffer<float>* standbyPlayed) noexcept;
+
+    /** What a block found wrong with a slot's plugin, kept for the message thread. */
+    enum class BlockFailure
+    {
+        none,
+        crashReported, // the crash query answered 1 while rendering offline
+        notFinite,
+        stuck
+    };
+    /** Keeps the cause for the message thread (the first one until it is told), then marks the slot crashed. Audio thread. */
+    void markFailedInBlock(size_t slot, BlockFailure cause, double stuckMs) noexcept;
+    /**
+        Offline blocks: counts the rendered samples and, at each watch period, asks the active
+        slot's plugin the crash query; on a crash (or a slot marked crashed already) switches to the
+        other slot before the block is played. Returns the slot that plays the block. Audio thread.
+    */
+    size_t probeWhileRendering(size_t active, int numSamples) noexcept;
+    /** Judges the output the slot's plugin just gave (see OutputHealth); false marks it failed. Audio thread. */
+    bool outputIsHealthy(size_t slot, const juce::AudioBuffer<float>& buffer) noexcept;
     /**
         Tells console and panel, once per plugin, that the slot's helper process failed and why,
         and switches if no block did; false if there was nothing new to tell. Message thread.
@@ -465,9 +529,11 @@ private:
 
     /**
         Plays the slot's plugin into the buffer (the container's two channels), through its
-        auxiliary buffer if it has one, then its output delay and the sanitizer. Audio thread.
+        auxiliary buffer if it has one, then its output delay and the sanitizer. With output health
+        on, the plugin's raw output is judged first; false when it failed (the slot is marked).
+        Audio thread.
     */
-    void renderSlot(size_t slot, juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi) noexcept;
+    bool renderSlot(size_t slot, juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi) noexcept;
     /**
         The events the slot gets in this block: the host's own, or, when the slot's catch-up is
         pending or a copy is asked for, the catch-up and the host's events in `room`. Audio thread.
@@ -556,6 +622,22 @@ private:
     juce::AudioBuffer<float> standbyOutput;
     std::atomic<bool> hotFadePending { false };
     std::atomic<int> watchPeriodMs { 1000 };
+    // Output health: the option, each slot's judge (audio thread only) with the block it last
+    // judged, and a request to start it afresh (a new loader), taken by the audio thread.
+    std::atomic<bool> outputHealthOption { false };
+    std::array<pendulum::container::OutputHealth, numSlots> outputHealth;
+    std::array<std::uint32_t, numSlots> healthJudgedBlock {};
+    std::array<std::atomic<bool>, numSlots> healthRestart { { false, false } };
+    // A failure found in a block, per slot, until the message thread tells it (see reportBlockFailures).
+    std::array<std::atomic<BlockFailure>, numSlots> blockFailures { { BlockFailure::none, BlockFailure::none } };
+    std::array<std::atomic<int>, numSlots> blockFailureMs { { 0, 0 } };
+    // Offline rendering (audio thread only, but for the restart a prepare asks for): samples
+    // rendered since the bounce began, and where the next crash query is due.
+    std::atomic<bool> offlineRestart { true };
+    std::atomic<double> blockSampleRate { 44100.0 }; // the host's last prepare, for the audio thread's counts
+    bool renderingOffline = false;
+    std::int64_t offlineSamples = 0;
+    std::int64_t nextOfflineProbe = 0;
     int latencyHolds = 0;       // message thread (or the host's thread inside a prepare, under slotLock)
     bool tearingDown = false;   // set by the destructor: its unloads tell the host nothing
     // The audio path into a slot's hosted VST2 plugin; null for other instances (framework's call).

@@ -50,6 +50,10 @@ std::unique_ptr<GenericAudioPluginLoader> PluginContainerAudioProcessor::exchang
     std::swap(pluginLoaders[(size_t) slot], loader);
     auto* instance = pluginLoaders[(size_t) slot] != nullptr ? pluginLoaders[(size_t) slot]->getPluginInstance() : nullptr;
     isolatedInstances[(size_t) slot] = dynamic_cast<pendulum::isolation::IsolatedPluginInstance*>(instance);
+    // A failure found in a block of the old plugin and not told yet goes with it; the new one's
+    // output is judged afresh.
+    blockFailures[(size_t) slot].store(BlockFailure::none, std::memory_order_release);
+    healthRestart[(size_t) slot].store(true, std::memory_order_release);
     // The watch moves on while the old instance still exists.
     if (programWatch != nullptr)
         programWatch->watch(slot, pluginLoaders[(size_t) slot] != nullptr ? pluginLoaders[(size_t) slot]->getPluginInstance()

@@ -3,6 +3,7 @@
 #include "console/ConsoleGlobals.h"
 #include "container/PluginContainerAudioProcessor.h"
 #include "crashwatch/AudioProcessorState.h"
+#include "crashwatch/CrashQuery.h"
 #include "hosting/EffectHandle.h"
 #include "hosting/GenericAudioPluginLoader.h"
 #include "hosting/MyHostAudioProcessorEditor.h"
@@ -13,9 +14,9 @@
 namespace
 {
 // The vendor-specific query that cooperating plugins answer with 1 once they have crashed.
-constexpr Vst2::VstInt32 crashQueryIndex = 654987;
-constexpr Vst2::VstIntPtr crashQueryValue = 998723;
-constexpr float crashQueryOption = 0.5f;
+constexpr Vst2::VstInt32 crashQueryIndex = crash_query::index;
+constexpr Vst2::VstIntPtr crashQueryValue = crash_query::value;
+constexpr float crashQueryOption = crash_query::option;
 } // namespace
 
 bool PluginContainerAudioProcessor::probePluginCrash(int slot)

@@ -111,12 +111,26 @@ std::array<bool, 2> CrashWatchDog::probeAndSwitch(PluginContainerAudioProcessor&
     using Processor = PluginContainerAudioProcessor;
 
     const bool loaded[2] = { container.getPluginInstance(0) != nullptr, container.getPluginInstance(1) != nullptr };
-    const std::array<bool, 2> crashed { container.probePluginCrash(0), container.probePluginCrash(1) };
+
+    // Failures the audio thread found in blocks (it has switched already) are told first, so the
+    // probe does not tell them again; offline, the active slot is the rendering thread's to ask
+    // and to switch.
+    auto crashed = container.reportBlockFailures();
+    const bool leftToRendering = container.isActiveSlotProbedWhileRendering();
+    const int renderingSlot = leftToRendering ? container.getActivePluginIndex() : -1;
+    for (int slot = 0; slot < Processor::numSlots; ++slot)
+        if (!crashed[(size_t) slot])
+            crashed[(size_t) slot] = slot == renderingSlot ? container.isPluginCrashed(slot) : container.probePluginCrash(slot);
+
+    // One found in a block while the probe ran is told before its slot is recovered.
+    const auto foundMeanwhile = container.reportBlockFailures();
+    for (size_t slot = 0; slot < crashed.size(); ++slot)
+        crashed[slot] = crashed[slot] || foundMeanwhile[slot];
 
     const int active = container.getActivePluginIndex();
     const int other = 1 - active;
 
-    if (loaded[active] && container.isPluginCrashed(active) && loaded[other]
+    if (!leftToRendering && loaded[active] && container.isPluginCrashed(active) && loaded[other]
         && !container.isPluginCrashed(other) && container.getOption(Processor::optionAutoSwitch))
         container.setActivePlugin(other);
 

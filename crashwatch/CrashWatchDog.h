@@ -29,6 +29,12 @@ class PluginContainerAudioProcessor;
     worth measuring by being probed as often as the fastest one; one timer keeps the ticks' order
     (every switch before any reload) across containers.
 
+    Failures the audio thread found in blocks (a crash reported while rendering offline, output
+    health) are told by the tick, first, and recovered like the probe's. While the host renders
+    offline, a container's active in-process slot is asked on the rendering thread by the rendered
+    audio (see PluginContainerAudioProcessor::isActiveSlotProbedWhileRendering): the tick neither
+    asks nor switches that slot, so a bounce sounds the same however fast it renders.
+
     Message thread only.
 */
 class CrashWatchDog : public juce::Timer

@@ -203,6 +203,8 @@ void PluginContainerAudioProcessor::writeStateDocument(juce::MemoryBlock& destDa
         xml.attribute("hotStandby", 1);
     if (getWatchPeriodMs() != CrashWatchDog::periodMs)
         xml.attribute("watchPeriodMs", getWatchPeriodMs());
+    if (getOutputHealthCheck())
+        xml.attribute("outputHealth", 1);
     xml.endEmptyElement();
 
     int children = 1;

@@ -253,6 +253,12 @@ void PluginContainerAudioProcessor::applyMainPluginElement(const DocumentElement
     }
     setHotStandby(hotStandby);
     setWatchPeriodMs(watchPeriod);
+    // Likewise: a document without it has the output health check off.
+    bool outputHealth = false;
+    for (const auto& attribute : element.attributes)
+        if (attribute.name == "outputHealth")
+            outputHealth = attribute.text().getIntValue() != 0;
+    setOutputHealthCheck(outputHealth);
 
     if (debugConsole != nullptr && numAttributes >= 11 && !consoleBoundsRestored)
     {

@@ -55,7 +55,7 @@ GUI::GUI()
              plugin1LoadUnload.get(), plugin1Edit.get(), activatePlugin1.get(), plugin1LoadUnload2.get(),
              plugin1Edit2.get(), activatePlugin2.get(), consoleB.get(), autoSwitchB.get(),
              autoCrashRecoveryB.get(), reloadCrashedPluginDataB.get(), pluginUnload0.get(), pluginUnload1.get(),
-             separateProcessesB.get(), hotStandbyB.get() })
+             separateProcessesB.get(), hotStandbyB.get(), outputHealthB.get() })
         button->addListener(this);
 
     programComboBox1->addListener(this);
@@ -107,6 +107,7 @@ void GUI::createChildren()
     pluginUnload0 = makeTextButton(*this, "pluginUnload0", "Unload");
     pluginUnload1 = makeTextButton(*this, "pluginUnload1", "Unload");
     lastEvent = makeChild<juce::Label>(*this, "lastEvent", juce::String());
+    outputHealthB = makeToggle(*this, "outputHealthB", "Health check");
 }
 
 void GUI::styleChildren()
@@ -126,7 +127,7 @@ void GUI::styleChildren()
 
     for (auto* toggle : { activatePlugin1.get(), activatePlugin2.get(), consoleB.get(), autoSwitchB.get(),
                           autoCrashRecoveryB.get(), reloadCrashedPluginDataB.get(), separateProcessesB.get(),
-                          hotStandbyB.get() })
+                          hotStandbyB.get(), outputHealthB.get() })
         toggle->setColour(juce::ToggleButton::textColourId, white);
 
     // Bold, to be read from a distance on stage.
@@ -193,7 +194,8 @@ void GUI::resized()
     instanceNameGroup->setBounds(0, 0, 368, 50);
     programComboBox1->setBounds(16, 188, 150, 24);
     programComboBox2->setBounds(200, 188, 150, 24);
-    versionLabel->setBounds(208, 284, 136, 24);
+    // The version keeps to the right edge, leaving room for the output health check beside the console.
+    versionLabel->setBounds(236, 284, 132, 24);
     aboutLabel->setBounds(184, 308, 190, 24);
     // The name keeps room for the container's choice of processes beside it.
     instanceName->setBounds(16, 20, 160, 24);
@@ -201,6 +203,7 @@ void GUI::resized()
     pluginUnload0->setBounds(96, 220, 72, 24);
     pluginUnload1->setBounds(280, 220, 72, 24);
     lastEvent->setBounds(4, 249, 360, 20);
+    outputHealthB->setBounds(152, 284, 84, 24);
 }
 
 juce::String GUI::watchPeriodText(int milliseconds)

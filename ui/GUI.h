@@ -12,7 +12,8 @@ class PluginContainerAudioProcessor;
 /**
     The container's control panel: one column per slot (status line, "Load new", "Edit" or
     "Recover", the program chooser, "Active", "Unload"), the instance name at the top, and the four
-    options with the version and about texts at the bottom.
+    options with the version and about texts at the bottom, the container's own options beside
+    them (hot standby, the watchdog's period, the output health check).
 
     Every control calls one operation of the processor; the panel keeps no state of its own apart
     from what its controls show. It brings itself in line with the processor after every click,
@@ -109,6 +110,7 @@ private:
     std::unique_ptr<juce::ToggleButton> separateProcessesB;
     std::unique_ptr<juce::ToggleButton> hotStandbyB; // the container's hot standby, not an indexed option
     std::unique_ptr<juce::ComboBox> watchPeriodB;    // the crash watchdog's period for this container
+    std::unique_ptr<juce::ToggleButton> outputHealthB; // the container's output health check
     std::unique_ptr<juce::GroupComponent> instanceNameGroup;
     std::unique_ptr<AudioPluginInstanceProgramComboBox> programComboBox1;
     std::unique_ptr<AudioPluginInstanceProgramComboBox> programComboBox2;

@@ -76,6 +76,7 @@ void GUI::updateFromProcessor()
         optionToggles[(size_t) option]->setToggleState(processor->getOption(option), juce::dontSendNotification);
     separateProcessesB->setToggleState(processor->getRunInSeparateProcesses(), juce::dontSendNotification);
     hotStandbyB->setToggleState(processor->isHotStandby(), juce::dontSendNotification);
+    outputHealthB->setToggleState(processor->getOutputHealthCheck(), juce::dontSendNotification);
     const int period = processor->getWatchPeriodMs();
     if (watchPeriodB->indexOfItemId(period) < 0) // a period a document asked for that the list lacks
         watchPeriodB->addItem(watchPeriodText(period), period);
@@ -98,6 +99,8 @@ void GUI::buttonClicked(juce::Button* button)
         processor->setRunInSeparateProcesses(button->getToggleState());
     else if (button == hotStandbyB.get())
         processor->setHotStandby(button->getToggleState());
+    else if (button == outputHealthB.get())
+        processor->setOutputHealthCheck(button->getToggleState());
     else if (!runSlotAction(button))
     {
         for (int option = 0; option < (int) optionToggles.size(); ++option)

@@ -95,6 +95,7 @@ struct Vst2Case
     int active;
     bool playHead; // the container has a moving play head
     bool hotStandby = false; // the other slot plays along
+    bool outputHealth = false; // every block is judged (see OutputHealth)
 };
 
 void PrintTo(const Vst2Case& c, std::ostream* os)
@@ -128,6 +129,7 @@ TEST_P(RealtimeSanitizerVst2, HostedPluginsPlayAndAreAutomatedWithoutALock)
         if (c.active != 0)
             ASSERT_TRUE(container.setActivePlugin(c.active));
         container.setHotStandby(c.hotStandby);
+        container.setOutputHealthCheck(c.outputHealth);
     }
     if (c.hotStandby)
         ASSERT_EQ(container.getHotStandbySlot(), 1 - c.active);
@@ -179,6 +181,11 @@ TEST_P(RealtimeSanitizerVst2, HostedPluginsPlayAndAreAutomatedWithoutALock)
 
     container.setPlayHead(nullptr);
     EXPECT_GT(loudest, 0.01f); // the active slot's plugin played
+    if (c.outputHealth && std::string(c.fixture0) == "LateNanSynth")
+    {
+        EXPECT_TRUE(container.isPluginCrashed(0)); // found in a block, and switched away from
+        EXPECT_EQ(container.getActivePluginIndex(), 1);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -189,6 +196,9 @@ INSTANTIATE_TEST_SUITE_P(
                       Vst2Case { "AccumulatingSynth", "AccumulatingSynth", nullptr, 0, false },
                       Vst2Case { "TransportSynthAskingForTheTimeInfo", "TransportSynth", nullptr, 0, true },
                       Vst2Case { "HotStandbyWideSynthThroughTheAuxiliaryBuffer", "PlainSynth", "WideSynth", 0, true, true },
-                      Vst2Case { "HotStandbyPlainSynthNextToTheActiveWideSynth", "PlainSynth", "WideSynth", 1, true, true }),
+                      Vst2Case { "HotStandbyPlainSynthNextToTheActiveWideSynth", "PlainSynth", "WideSynth", 1, true, true },
+                      // Turns to NaN after 8192 samples: the check switches to slot 1 inside a block.
+                      Vst2Case { "OutputHealthSwitchAwayFromANaNSynth", "LateNanSynth", "PlainSynth", 0, false, false, true },
+                      Vst2Case { "OutputHealthWithAHotStandby", "PlainSynth", "WideSynth", 0, true, true, true }),
     [](const auto& info) { return std::string(info.param.what); });
 } // namespace

@@ -255,12 +255,13 @@ TEST(PanelChildren, EveryChildInCreationOrderWithItsNameTextAndBounds)
         { "group", "new group", 3, "Instance name", { 0, 0, 368, 50 } },
         { "chooser", "new combo box", 0, "", { 16, 188, 150, 24 } },
         { "chooser", "new combo box", 1, "", { 200, 188, 150, 24 } },
-        { "label", "new label", 0, "Plugin Pendulum v" JucePlugin_VersionString, { 208, 284, 136, 24 } },
+        { "label", "new label", 0, "Plugin Pendulum v" JucePlugin_VersionString, { 236, 284, 132, 24 } },
         { "label", "new label", 1, JucePlugin_ManufacturerWebsite "\n", { 184, 308, 190, 24 } },
         { "label", "instanceName", 0, "Instance name", { 16, 20, 160, 24 } },
         { "text", "pluginUnload0", 0, "Unload", { 96, 220, 72, 24 } },
         { "text", "pluginUnload1", 0, "Unload", { 280, 220, 72, 24 } },
         { "label", "lastEvent", 0, "", { 4, 249, 360, 20 } },
+        { "toggle", "outputHealthB", 0, "Health check", { 152, 284, 84, 24 } },
     };
 
     GUI gui;
@@ -305,7 +306,7 @@ TEST(PanelChildren, LookOfTheChildren)
     }
 
     for (auto name : { "activatePlugin1", "activatePlugin2", "consoleB", "autoSwitchB", "autoCrashRecoveryB",
-                       "reloadCrashedPluginDataB", "separateProcessesB", "hotStandbyB" })
+                       "reloadCrashedPluginDataB", "separateProcessesB", "hotStandbyB", "outputHealthB" })
         EXPECT_EQ(child<juce::ToggleButton>(gui, name).findColour(juce::ToggleButton::textColourId), white) << name;
 
     // The status lines and the last event's line are bold, to be read from a distance.

@@ -63,29 +63,32 @@ TEST_F(Realtime, TwoOutputPluginAllocatesNothing)
 // notes it sees), blocks with the same traffic allocate nothing, with and without an auxiliary buffer.
 TEST_F(Realtime, HostedPluginsAllocateNothingOnceRunning)
 {
-    for (const bool hotStandby : { false, true })
-        for (const auto* name : { "PlainSynth", "WideSynth", "MonoSynth" })
-        {
-            SCOPED_TRACE(hotStandby ? "the same plugin as the hot standby" : "alone");
-            DialogScript script;
-            PluginContainerAudioProcessor container;
-            container.setLoadDialogs(std::make_unique<ScriptedLoadDialogs>(script));
-            container.prepareToPlay(48000.0, preparedBlock);
+    for (const bool outputHealth : { false, true })
+        for (const bool hotStandby : { false, true })
+            for (const auto* name : { "PlainSynth", "WideSynth", "MonoSynth" })
             {
-                StdoutCapture quiet;
-                ASSERT_TRUE(container.loadPlugin(0, FixtureFiles::path(name), {})) << name;
-                if (hotStandby)
+                SCOPED_TRACE(hotStandby ? "the same plugin as the hot standby" : "alone");
+                SCOPED_TRACE(outputHealth ? "output health checked" : "output health not checked");
+                DialogScript script;
+                PluginContainerAudioProcessor container;
+                container.setLoadDialogs(std::make_unique<ScriptedLoadDialogs>(script));
+                container.prepareToPlay(48000.0, preparedBlock);
                 {
-                    ASSERT_TRUE(container.loadPlugin(1, FixtureFiles::path(name), {})) << name;
-                    container.setHotStandby(true);
-                    ASSERT_EQ(container.getHotStandbySlot(), 1);
+                    StdoutCapture quiet;
+                    ASSERT_TRUE(container.loadPlugin(0, FixtureFiles::path(name), {})) << name;
+                    if (hotStandby)
+                    {
+                        ASSERT_TRUE(container.loadPlugin(1, FixtureFiles::path(name), {})) << name;
+                        container.setHotStandby(true);
+                        ASSERT_EQ(container.getHotStandbySlot(), 1);
+                    }
+                    container.setOutputHealthCheck(outputHealth);
                 }
-            }
 
-            allocationsOfOneBlock(container, preparedBlock); // warm-up
-            EXPECT_EQ(allocationsOfOneBlock(container, preparedBlock), 0u) << name;
-            EXPECT_EQ(allocationsOfOneBlock(container, preparedBlock / 4), 0u) << name;
-        }
+                allocationsOfOneBlock(container, preparedBlock); // warm-up
+                EXPECT_EQ(allocationsOfOneBlock(container, preparedBlock), 0u) << name;
+                EXPECT_EQ(allocationsOfOneBlock(container, preparedBlock / 4), 0u) << name;
+            }
 }
 
 TEST_F(Realtime, AuxiliaryBufferAllocatesOnlyForBlocksLongerThanPrepared)
