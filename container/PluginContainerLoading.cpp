@@ -50,6 +50,9 @@ std::unique_ptr<GenericAudioPluginLoader> PluginContainerAudioProcessor::exchang
     std::swap(pluginLoaders[(size_t) slot], loader);
     auto* instance = pluginLoaders[(size_t) slot] != nullptr ? pluginLoaders[(size_t) slot]->getPluginInstance() : nullptr;
     isolatedInstances[(size_t) slot] = dynamic_cast<pendulum::isolation::IsolatedPluginInstance*>(instance);
+    // A new instance may sit where the old one was: its failure must not pass for the old one's,
+    // already told.
+    failureReported[(size_t) slot] = nullptr;
     // The watch moves on while the old instance still exists.
     if (programWatch != nullptr)
         programWatch->watch(slot, pluginLoaders[(size_t) slot] != nullptr ? pluginLoaders[(size_t) slot]->getPluginInstance()
@@ -368,7 +371,7 @@ void PluginContainerAudioProcessor::unloadSlot(int slot, bool keepRecoveryState,
     if (!keepRecoveryState)
     {
         failureCauses[(size_t) slot] = {};
-        recoveryStates[(size_t) slot].reset();
+        forgetSnapshots(slot);
         const juce::ScopedLock marks(slotMarksLock);
         slotMissing[(size_t) slot] = false;
         missingReason[(size_t) slot] = {};
@@ -471,6 +474,8 @@ bool PluginContainerAudioProcessor::loadPlugin(int slot, const juce::String& fil
         return false;
     }
 
+    // The user's load starts the slot's crash count afresh (a failed one too: the user is there).
+    crashLoop.reset(slot);
     return loadPluginWith(slot, filePath, pluginName, {}, true, nullptr);
 }
 
@@ -613,7 +618,10 @@ void PluginContainerAudioProcessor::commitLoadedPlugin(int slot, std::unique_ptr
     // another plugin must never be given that program, state and those parameters.
     if (auto& kept = recoveryStates[(size_t) slot];
         kept != nullptr && !kept->belongsTo(loader->getPluginFile(), loader->getPluginName()))
+    {
         kept.reset();
+        olderStates[(size_t) slot].reset();
+    }
 
     // A plugin in the slot again: it is no longer missing.
     {
