@@ -103,6 +103,11 @@ class IsolatedPluginInstance;
       healthy slot's state is captured once per save, for the document and the snapshot alike.
     - A new plugin gets its snapshot (program, state block, parameters) before it is put into the
       slot, so the audio thread never plays it in its default state.
+    - Each slot keeps two snapshot generations (under slotLock). The crash-loop guard that counts
+      automatic reloads is told of crashes and reloads on the message thread and of new snapshots
+      by saves on the host's thread; it has a lock of its own, held for its bookkeeping only. Its
+      delayed reloads run from a framework timer on the message thread; the audio thread never
+      reloads, and nothing waits for a delay.
     - Operations that destroy a hosted plugin (unload, reload, restore) wait while a call of ours
       into one of the container's plugins is in progress: the plugin may have run a loop of its
       own (a modal dialog) in which our panel, timers or posted work came to run.
