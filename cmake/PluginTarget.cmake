@@ -51,6 +51,7 @@ target_sources(PluginPendulum PRIVATE
     container/SystemLoadDialogs.cpp
     container/DeferredSlotWork.cpp
     crashwatch/AudioProcessorState.cpp
+    crashwatch/CrashLoopGuard.cpp
     crashwatch/CrashRecovery.cpp
     crashwatch/CrashWatchDog.cpp
     hosting/DirectVst2Processor.cpp

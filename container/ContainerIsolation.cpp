@@ -122,10 +122,10 @@ void PluginContainerAudioProcessor::isolatedSlotFailed(int slot, const pendulum:
     if (instance == nullptr || isolatedInstances[(size_t) slot] != instance || !reportIsolatedFailure(slot))
         return;
 
-    // Brought back at once, unless a load or restore is in the middle of a change (the watchdog
-    // comes back to it then).
+    // Brought back as the watchdog brings back any crashed slot, through the crash-loop guard,
+    // unless a load or restore is in the middle of a change (the watchdog comes back to it then).
     if (!getOption(optionAutoCrashRecovery) || isBusy())
         return;
 
-    recoverPlugin(slot, false);
+    recoverAfterCrash(slot);
 }

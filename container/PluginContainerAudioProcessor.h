@@ -7,6 +7,7 @@
 #include "container/OutputHealth.h"
 #include "container/SwitchCrossfade.h"
 #include "container/SlotAccessGuard.h"
+#include "crashwatch/CrashLoopGuard.h"
 #include "hosting/MyHostAudioProcessorEditor.h"
 
 #include <array>
@@ -125,6 +126,11 @@ class IsolatedPluginInstance;
       healthy slot's state is captured once per save, for the document and the snapshot alike.
     - A new plugin gets its snapshot (program, state block, parameters) before it is put into the
       slot, so the audio thread never plays it in its default state.
+    - Each slot keeps two snapshot generations (under slotLock). The crash-loop guard that counts
+      automatic reloads is told of crashes and reloads on the message thread and of new snapshots
+      by saves on the host's thread; it has a lock of its own, held for its bookkeeping only. Its
+      delayed reloads run from a framework timer on the message thread; the audio thread never
+      reloads, and nothing waits for a delay.
     - Operations that destroy a hosted plugin (unload, reload, restore) wait while a call of ours
       into one of the container's plugins is in progress: the plugin may have run a loop of its
       own (a modal dialog) in which our panel, timers or posted work came to run.
@@ -292,6 +298,25 @@ public:
 
     /** The slot's recovery snapshot, or null. */
     const AudioProcessorState* getRecoveryState(int slot) const noexcept { return recoveryStates[(size_t) slot].get(); }
+    /**
+        The snapshot before the slot's last one (the state of the save before), or null: what an
+        automatic reload gives a plugin that crashed right after it was given the last one. Only
+        in memory; a project document holds the last snapshot alone.
+    */
+    const AudioProcessorState* getOlderRecoveryState(int slot) const noexcept { return olderStates[(size_t) slot].get(); }
+
+    /**
+        The watchdog's and the helper watcher's recovery of a crashed slot, through the crash-loop
+        guard (see CrashLoopGuard): reloads at once or after a delay (a timer, never a wait), with
+        the last or an older snapshot, or gives up past the limit and says so on the console, the
+        panel's last-event line and the session log. The slot then stays crashed until the user
+        reloads it (recoverPlugin with mayAskUser), loads a plugin into it or a project.
+    */
+    void recoverAfterCrash(int slot);
+    /** True once automatic recovery gave up on the slot (until the user reloads or loads it). */
+    bool hasRecoveryGivenUp(int slot) const { return crashLoop.hasGivenUp(slot); }
+    /** True while an automatic reload of the slot waits for its delay. */
+    bool isRecoveryWaiting(int slot) const { return crashLoop.isWaiting(slot); }
 
     /**
         Hot standby: the inactive slot's plugin plays every block with the same events as the
@@ -383,6 +408,20 @@ public:
 private:
     /** Replaces the snapshot of the slot by a fresh capture of its plugin; returns it. */
     const AudioProcessorState& captureRecoveryState(int slot);
+    /**
+        Makes a fresh capture the slot's snapshot. The one it replaces becomes the older generation
+        when their states differ; after a reload that was given an older snapshot or none, the
+        snapshot blamed for the crash is dropped instead.
+    */
+    void keepSnapshot(int slot, std::shared_ptr<AudioProcessorState> fresh);
+    /** Forgets both snapshot generations of the slot and its crash-loop record (under slotLock). */
+    void forgetSnapshots(int slot);
+    /** Says on the console, panel and session log that automatic recovery of the slot gave up. */
+    void tellRecoveryGaveUp(int slot, int reloads);
+    /** Starts the slot's granted reload after the delay, through scheduleRecovery or a framework timer. */
+    void scheduleDelayedRecovery(int slot, std::uint32_t ticket, int delayMs);
+    /** The delayed reload, unless the slot was reset since it was granted (ticket). */
+    void runDelayedRecovery(int slot, std::uint32_t ticket);
     /** A snapshot holding only which plugin the slot has (file, name, channels): no state. */
     std::shared_ptr<AudioProcessorState> identityOf(int slot) const;
     /** Writes one "plugin" element for the slot from a snapshot. */
@@ -599,6 +638,13 @@ private:
     std::unique_ptr<ProgramChangeWatch> programWatch;
     // The snapshot doubles as the record of which plugin the slot holds while it has none running.
     std::array<std::shared_ptr<AudioProcessorState>, numSlots> recoveryStates;
+    // The generation before each slot's snapshot, for a plugin that crashes right after being
+    // given the last one (under slotLock, as recoveryStates).
+    std::array<std::shared_ptr<AudioProcessorState>, numSlots> olderStates;
+    // Counts automatic reloads per slot and picks their snapshot (message thread); the delayed
+    // reloads it asks for are started through scheduleRecovery (a framework timer; tests replace it).
+    CrashLoopGuard crashLoop;
+    std::function<void(int, std::function<void()>)> scheduleRecovery;
     // Holders of the windows showing the hosted plugins' own editors; a slot's goes before its loader.
     std::array<std::unique_ptr<MyHostAudioProcessorEditor>, numSlots> pluginEditors;
     // Where this container's editor windows stand in the cascade of all containers' windows.

@@ -54,6 +54,9 @@ std::unique_ptr<GenericAudioPluginLoader> PluginContainerAudioProcessor::exchang
     // output is judged afresh.
     blockFailures[(size_t) slot].store(BlockFailure::none, std::memory_order_release);
     healthRestart[(size_t) slot].store(true, std::memory_order_release);
+    // A new instance may sit where the old one was: its failure must not pass for the old one's,
+    // already told.
+    failureReported[(size_t) slot] = nullptr;
     // The watch moves on while the old instance still exists.
     if (programWatch != nullptr)
         programWatch->watch(slot, pluginLoaders[(size_t) slot] != nullptr ? pluginLoaders[(size_t) slot]->getPluginInstance()
@@ -381,7 +384,7 @@ void PluginContainerAudioProcessor::unloadSlot(int slot, bool keepRecoveryState,
     if (!keepRecoveryState)
     {
         failureCauses[(size_t) slot] = {};
-        recoveryStates[(size_t) slot].reset();
+        forgetSnapshots(slot);
         const juce::ScopedLock marks(slotMarksLock);
         slotMissing[(size_t) slot] = false;
         missingReason[(size_t) slot] = {};
@@ -484,6 +487,8 @@ bool PluginContainerAudioProcessor::loadPlugin(int slot, const juce::String& fil
         return false;
     }
 
+    // The user's load starts the slot's crash count afresh (a failed one too: the user is there).
+    crashLoop.reset(slot);
     return loadPluginWith(slot, filePath, pluginName, {}, true, nullptr);
 }
 
@@ -626,7 +631,10 @@ void PluginContainerAudioProcessor::commitLoadedPlugin(int slot, std::unique_ptr
     // another plugin must never be given that program, state and those parameters.
     if (auto& kept = recoveryStates[(size_t) slot];
         kept != nullptr && !kept->belongsTo(loader->getPluginFile(), loader->getPluginName()))
+    {
         kept.reset();
+        olderStates[(size_t) slot].reset();
+    }
 
     // A plugin in the slot again: it is no longer missing.
     {

@@ -34,6 +34,16 @@ void AudioProcessorState::applyTo(juce::AudioPluginInstance& instance) const
             parameter->setValue(parameterValues.getUnchecked(i));
 }
 
+bool AudioProcessorState::holdsState() const
+{
+    return programIndex != -1 || !stateData.isEmpty() || !parameterValues.isEmpty();
+}
+
+bool AudioProcessorState::hasSameStateAs(const AudioProcessorState& other) const
+{
+    return programIndex == other.programIndex && stateData == other.stateData && parameterValues == other.parameterValues;
+}
+
 bool AudioProcessorState::belongsTo(const juce::File& file, const juce::String& name) const
 {
     return sourceFile == file && pluginName == name;

@@ -30,6 +30,12 @@ public:
     /** True when the snapshot was taken from (or written for) this plugin of this file. */
     bool belongsTo(const juce::File& file, const juce::String& name) const;
 
+    /** True when the snapshot holds something to give a plugin: a program, a state block or parameters. */
+    bool holdsState() const;
+
+    /** True when both hold the same program, state block and parameter values. */
+    bool hasSameStateAs(const AudioProcessorState& other) const;
+
     /** Takes the plugin's identity from the slot it is kept for: file, name inside the file. */
     void setSource(const juce::String& path, const juce::String& name);
 

@@ -65,9 +65,13 @@ bool PluginContainerAudioProcessor::probePluginCrash(int slot)
     if (answer != 1)
         return pluginCrashed[(size_t) slot];
 
-    pluginCrashed[(size_t) slot] = true;
+    // The warning repeats while the mark stays; the panel's last event and the session log tell
+    // the crash once, so that what followed it (a reload that waits, recovery giving up) stays shown.
+    const bool toldBefore = pluginCrashed[(size_t) slot].exchange(true);
     consolePrint("Warning: plugin at index " + juce::String(slot) + " in instance with name " + getInstanceName()
                  + " seems to have crashed");
+    if (toldBefore)
+        return true;
     recordEvent("slot " + slotNumber(slot) + " crashed", "the plugin reported a crash to the crash query");
     refreshEditorPanel();
     return true;
@@ -90,10 +94,21 @@ void PluginContainerAudioProcessor::recoverPlugin(int slot, bool mayAskUser)
                  + ".");
     const auto startedMs = juce::Time::getMillisecondCounterHiRes();
 
+    // The user's reload starts the slot's crash count afresh and gives the last snapshot; an
+    // automatic one gives what the crash-loop guard chose when it granted the reload.
+    using Snapshot = CrashLoopGuard::Snapshot;
+    auto given = Snapshot::last;
+    if (mayAskUser)
+        crashLoop.reset(slot);
+    else if (crashLoop.isWaiting(slot))
+        given = crashLoop.granted(slot);
+
     // Which plugin to reload, and the state to give it: the slot's snapshot, which also stands for
     // the slot in every save until the reload is done. A slot that was never saved has only its
     // identity: the plugin comes back in its default state.
     std::shared_ptr<AudioProcessorState> record;
+    std::shared_ptr<const AudioProcessorState> state;
+    bool hadOlder = false;
     bool editorWasOpen = false;
     {
         const juce::ScopedLock lock(slotLock);
@@ -101,6 +116,7 @@ void PluginContainerAudioProcessor::recoverPlugin(int slot, bool mayAskUser)
 
         if (pluginLoaders[s] == nullptr && !slotMissing[s])
         {
+            crashLoop.finished(slot, false, given);
             refreshEditorPanel();
             return; // nothing to recover
         }
@@ -109,6 +125,12 @@ void PluginContainerAudioProcessor::recoverPlugin(int slot, bool mayAskUser)
             recoveryStates[s] = identityOf(slot);
 
         record = recoveryStates[s];
+
+        // A slot without an older generation goes from the last snapshot to the default state.
+        hadOlder = olderStates[s] != nullptr;
+        if (given == Snapshot::older && !hadOlder)
+            given = Snapshot::none;
+        state = given == Snapshot::last ? record : given == Snapshot::older ? olderStates[s] : nullptr;
         {
             const juce::ScopedLock marks(slotMarksLock);
             slotRecovering[s] = true;
@@ -127,6 +149,7 @@ void PluginContainerAudioProcessor::recoverPlugin(int slot, bool mayAskUser)
             const juce::ScopedLock marks(slotMarksLock);
             slotRecovering[(size_t) slot] = false;
         }
+        crashLoop.finished(slot, false, given);
         refreshEditorPanel();
         return;
     }
@@ -138,14 +161,27 @@ void PluginContainerAudioProcessor::recoverPlugin(int slot, bool mayAskUser)
     const bool applyState = getOption(optionReloadCrashedPluginData);
     juce::String unanswered;
 
+    // Which generation is given, said before the reload (a plugin may crash inside it).
+    if (applyState && given == Snapshot::older)
+        consolePrint("Using the snapshot before the last one for plugin at index " + juce::String(slot)
+                     + ": the plugin crashed right after it was given the last one.");
+    else if (applyState && given == Snapshot::none && crashLoop.lastGiven(slot) == Snapshot::none)
+        consolePrint("Reloading plugin at index " + juce::String(slot) + " in its default state again.");
+    else if (applyState && given == Snapshot::none)
+        consolePrint("Reloading plugin at index " + juce::String(slot)
+                     + " in its default state: the plugin crashed right after it was given "
+                     + (hadOlder ? "each of its two snapshots." : "its snapshot."));
+    else if (applyState && state != nullptr && state->holdsState())
+        consolePrint("Using the last snapshot for plugin at index " + juce::String(slot) + ".");
+
     // The same plugin of the same file: a shell's plugin by its stored name, never by a choice.
     const bool reloaded = loadPluginWith(
         slot, record->filePath, record->pluginName,
         [&](juce::AudioPluginInstance& instance) {
-            if (applyState && (record->programIndex != -1 || !record->stateData.isEmpty() || !record->parameterValues.isEmpty()))
+            if (applyState && state != nullptr && state->holdsState())
             {
                 consolePrint("Recovering plugin state...");
-                record->applyTo(instance);
+                state->applyTo(instance);
             }
         },
         mayAskUser, &unanswered);
@@ -153,6 +189,9 @@ void PluginContainerAudioProcessor::recoverPlugin(int slot, bool mayAskUser)
     // The load may have asked the user; the host may have closed the container meanwhile.
     if (self == nullptr)
         return;
+
+    // A reload that worked starts the time in which a new crash blames the state it was given.
+    crashLoop.finished(slot, reloaded, applyState ? given : Snapshot::last);
 
     {
         const juce::ScopedLock lock(slotLock);
@@ -188,7 +227,11 @@ void PluginContainerAudioProcessor::recoverPlugin(int slot, bool mayAskUser)
     else
     {
         const auto seconds = (juce::Time::getMillisecondCounterHiRes() - startedMs) / 1000.0;
-        const auto reloaded = "reloaded in " + juce::String(seconds, 1) + " s";
+        auto reloaded = "reloaded in " + juce::String(seconds, 1) + " s";
+        if (applyState && given == Snapshot::older)
+            reloaded << " with the snapshot before the last";
+        else if (applyState && given == Snapshot::none)
+            reloaded << " in its default state";
         // An automatic recovery finishes the story of the crash it follows on one line: what
         // happened, who plays, and how the slot came back.
         const auto previous = getLastEvent().text;
@@ -201,5 +244,79 @@ void PluginContainerAudioProcessor::recoverPlugin(int slot, bool mayAskUser)
             openEditor(slot);
     }
 
+    refreshEditorPanel();
+}
+
+void PluginContainerAudioProcessor::recoverAfterCrash(int slot)
+{
+    const auto decision = crashLoop.crashed(slot);
+
+    switch (decision.action)
+    {
+        case CrashLoopGuard::Action::ignore:
+            return;
+
+        case CrashLoopGuard::Action::giveUp:
+            tellRecoveryGaveUp(slot, decision.recentReloads);
+            return;
+
+        case CrashLoopGuard::Action::reload:
+            break;
+    }
+
+    if (decision.delayMs <= 0)
+    {
+        recoverPlugin(slot, false);
+        return;
+    }
+
+    consolePrint("Plugin at index " + juce::String(slot) + " in instance with name " + getInstanceName()
+                 + " crashed again: reloading it in " + juce::String(decision.delayMs / 1000.0, 1) + " s (reload "
+                 + juce::String(decision.recentReloads) + " of at most " + juce::String(CrashLoopGuard::maxRecoveries)
+                 + " within " + juce::String((int) (CrashLoopGuard::windowMs / 1000.0)) + " s).");
+    refreshEditorPanel();
+
+    scheduleDelayedRecovery(slot, crashLoop.ticket(slot), decision.delayMs);
+}
+
+void PluginContainerAudioProcessor::scheduleDelayedRecovery(int slot, std::uint32_t ticket, int delayMs)
+{
+    // A timer, never a wait: the message thread goes on with the switch, the panel and the host.
+    auto run = [self = weakThis, slot, ticket] {
+        if (auto* c = self.get())
+            c->runDelayedRecovery(slot, ticket);
+    };
+
+    if (scheduleRecovery)
+        scheduleRecovery(delayMs, std::move(run));
+    else
+        juce::Timer::callAfterDelay(delayMs, std::move(run));
+}
+
+void PluginContainerAudioProcessor::runDelayedRecovery(int slot, std::uint32_t ticket)
+{
+    // Dropped when the user reloaded or loaded the slot meanwhile (its ticket changed).
+    if (crashLoop.ticket(slot) != ticket || !crashLoop.isWaiting(slot))
+        return;
+
+    // A load or restore of this container waits for a dialog: the reload waits a little longer.
+    if (isBusy())
+    {
+        scheduleDelayedRecovery(slot, ticket, (int) CrashLoopGuard::delayStepMs);
+        return;
+    }
+
+    recoverPlugin(slot, false);
+}
+
+void PluginContainerAudioProcessor::tellRecoveryGaveUp(int slot, int reloads)
+{
+    const auto window = juce::String((int) (CrashLoopGuard::windowMs / 1000.0));
+    consolePrint("Automatic recovery of plugin at index " + juce::String(slot) + " in instance with name "
+                 + getInstanceName() + " gave up: it crashed again after " + juce::String(reloads) + " reloads within "
+                 + window + " s. It stays crashed until it is reloaded by hand.");
+    recordEvent("slot " + slotNumber(slot) + ": automatic recovery gave up after " + juce::String(reloads)
+                    + " reloads in " + window + " s",
+                "it crashed again after each; reload it by hand");
     refreshEditorPanel();
 }

@@ -156,7 +156,9 @@ void CrashWatchDog::recoverCrashed(PluginContainerAudioProcessor& container, std
             continue;
 
         // The watchdog never asks anybody: a reload that needs an answer leaves the slot marked.
-        alive->recoverPlugin(slot, false);
+        // The crash-loop guard decides whether, when and with which snapshot (a slot whose reload
+        // waits, or that it gave up on, is crashed in every tick: those ticks do nothing).
+        alive->recoverAfterCrash(slot);
 
         if (alive == nullptr)
             return;

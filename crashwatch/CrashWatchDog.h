@@ -11,7 +11,8 @@ class PluginContainerAudioProcessor;
     The process-wide crash watchdog: once a period, on the message thread, it asks every hosted
     plugin of every container whether it has crashed, and acts on the answers per container:
     switch away from a crashed active plugin (option auto-switch), then reload the crashed ones
-    (option auto crash recovery).
+    (option auto crash recovery), through the container's crash-loop guard (CrashLoopGuard: at
+    most 3 reloads of a slot in 60 s, 0, 1 and 2 s after the crash, then it gives up).
 
     There is one watchdog while at least one container exists: the first container creates it, the
     last one deletes it. Containers register in their constructor and leave in their destructor.

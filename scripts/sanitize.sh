@@ -63,6 +63,8 @@ tsan_tests+=":Failover.ARecoveredActivePlugin*:FailoverLifetime.*:Failover.WhatA
 tsan_tests+=":IsolatedSlots.*:EveryFault/*"
 # Offline rendering: the rendering thread asks the crash query and switches while the watchdog ticks.
 tsan_tests+=":OfflineRender.*"
+# The crash-loop guard: saves from a host thread, helpers dying on their audio thread.
+tsan_tests+=":CrashLoops.*:IsolatedCrashLoop.*"
 
 if [ "$which" = tsan ] || [ "$which" = all ]; then
     start=$SECONDS

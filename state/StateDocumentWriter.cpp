@@ -46,16 +46,52 @@ const AudioProcessorState& PluginContainerAudioProcessor::captureRecoveryState(i
             return *kept;
         }
         fresh->setSource(loader->getPluginFile().getFullPathName(), loader->getPluginName());
-        kept = std::move(fresh);
+        keepSnapshot(slot, std::move(fresh));
         return *kept;
     }
 
-    // The old snapshot goes first: a plugin's state may be large, and two at once double the peak.
-    kept.reset();
-    kept = std::make_shared<AudioProcessorState>();
-    kept->capture(*loader->getPluginInstance());
-    kept->setSource(loader->getPluginFile().getFullPathName(), loader->getPluginName());
+    // Two generations are kept (see keepSnapshot): the one before the last goes only once the
+    // fresh capture shows whether it differs from the last, so a capture briefly holds three.
+    auto fresh = std::make_shared<AudioProcessorState>();
+    fresh->capture(*loader->getPluginInstance());
+    fresh->setSource(loader->getPluginFile().getFullPathName(), loader->getPluginName());
+    keepSnapshot(slot, std::move(fresh));
     return *kept;
+}
+
+void PluginContainerAudioProcessor::keepSnapshot(int slot, std::shared_ptr<AudioProcessorState> fresh)
+{
+    const auto s = (size_t) slot;
+    auto& kept = recoveryStates[s];
+
+    if (crashLoop.lastGiven(slot) != CrashLoopGuard::Snapshot::last)
+    {
+        // The plugin runs with an older state, or its default one, since the last snapshot was
+        // followed by a crash: that snapshot goes, and the plugin's present state is the last.
+        olderStates[s].reset();
+        kept = std::move(fresh);
+        crashLoop.snapshotReplaced(slot);
+        return;
+    }
+
+    if (kept != nullptr && kept->hasSameStateAs(*fresh))
+    {
+        // Nothing changed since the last save: the generation before it stays the older one.
+        kept = std::move(fresh);
+        return;
+    }
+
+    if (kept != nullptr && kept->holdsState())
+        olderStates[s] = std::move(kept);
+    kept = std::move(fresh);
+    crashLoop.snapshotReplaced(slot);
+}
+
+void PluginContainerAudioProcessor::forgetSnapshots(int slot)
+{
+    recoveryStates[(size_t) slot].reset();
+    olderStates[(size_t) slot].reset();
+    crashLoop.reset(slot);
 }
 
 std::shared_ptr<AudioProcessorState> PluginContainerAudioProcessor::identityOf(int slot) const

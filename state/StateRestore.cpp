@@ -390,6 +390,7 @@ void PluginContainerAudioProcessor::restorePluginElement(const DocumentElement& 
         if (snapshot->filePath.isNotEmpty())
         {
             const juce::ScopedLock lock(slotLock);
+            forgetSnapshots(targetSlot);
             recoveryStates[(size_t) targetSlot] = snapshot;
             setMissing(targetSlot, true, "the plugin could not be loaded: " + snapshot->filePath);
             consolePrint(name + ":keeping index " + juce::String(targetSlot) + " for the project; plugin missing");
@@ -404,6 +405,8 @@ void PluginContainerAudioProcessor::restorePluginElement(const DocumentElement& 
         return;
     }
 
+    // The project's state starts the slot's snapshots and its crash count afresh.
     const juce::ScopedLock lock(slotLock);
+    forgetSnapshots(targetSlot);
     captureRecoveryState(targetSlot);
 }

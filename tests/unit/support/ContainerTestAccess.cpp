@@ -72,3 +72,10 @@ void PluginContainerTestAccess::markCrashed(PluginContainerAudioProcessor& conta
 {
     container.pluginCrashed[(size_t) slot] = true;
 }
+
+void PluginContainerTestAccess::setRecoveryTiming(PluginContainerAudioProcessor& container, std::function<double()> clock,
+                                                  std::function<void(int, std::function<void()>)> scheduler)
+{
+    container.crashLoop.setClock(std::move(clock));
+    container.scheduleRecovery = std::move(scheduler);
+}

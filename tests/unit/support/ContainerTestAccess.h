@@ -2,6 +2,7 @@
 
 #include "container/PluginContainerAudioProcessor.h"
 
+#include <functional>
 #include <memory>
 
 class MyHostAudioProcessorEditor;
@@ -21,6 +22,13 @@ struct PluginContainerTestAccess
     static bool hasAuxBuffer(const PluginContainerAudioProcessor& container, int slot);
     static int auxChannels(const PluginContainerAudioProcessor& container, int slot);
     static int auxSamples(const PluginContainerAudioProcessor& container, int slot);
+    /**
+        Replaces the clock of the container's crash-loop guard (milliseconds) and, when given, the
+        timer that starts its delayed reloads: scheduler(delayMs, reload) is called instead of a
+        framework timer, and the test runs the reload when it wants.
+    */
+    static void setRecoveryTiming(PluginContainerAudioProcessor& container, std::function<double()> clock,
+                                  std::function<void(int, std::function<void()>)> scheduler = {});
     /** The slot's holder of its plugin's editor window, or null. */
     static MyHostAudioProcessorEditor* editorHolder(const PluginContainerAudioProcessor& container, int slot);
 };
