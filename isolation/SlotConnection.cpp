@@ -141,9 +141,17 @@ void SlotConnection::fail(Failure kind) noexcept
 
 void SlotConnection::failUnanswered(int timeoutMs) noexcept
 {
-    // Unless the helper died meanwhile: then its end is the cause.
+    // Unless the helper died meanwhile: then its end is the cause. Its watcher may still be
+    // putting that into words; a command (never the audio thread) waits for it a moment, so that
+    // the caller finds the connection failed, with its cause, as soon as the command returns.
     if (child != nullptr && child->hasExited())
+    {
+        const auto until = Clock::now() + std::chrono::seconds(1);
+        while (!endSeen.load(std::memory_order_acquire) && Clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        fail(Failure::died);
         return;
+    }
     unansweredAfterMs.store(timeoutMs);
     fail(Failure::unanswered);
 }
