@@ -447,6 +447,16 @@ TEST_F(OfflineRender, ABounceSwitchesWhereItsAudioSaysWhetherItRendersFastOrSlow
         }
     }
     renderer.join();
+    {
+        // The watchdog tells the crash and reloads the slot at its ticks after the switch; the
+        // bounce may have ended before one came (a slow machine, or Wine's coarse sleeps).
+        StdoutCapture quiet;
+        for (int tick = 0; tick < 500 && slowProject->isPluginCrashed(0); ++tick)
+        {
+            tickWatchdog();
+            juce::MessageManager::getInstance()->runDispatchLoopUntil(5);
+        }
+    }
 
     EXPECT_EQ(fastSwitch, 150);
     EXPECT_EQ(slowSwitch, 150);
