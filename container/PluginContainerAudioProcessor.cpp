@@ -343,16 +343,19 @@ void PluginContainerAudioProcessor::processBlock(juce::AudioBuffer<float>& buffe
     // A slot in a helper process that failed in this block, or a plugin whose output failed the
     // health check: the other slot plays it.
     if (auto* isolated = isolatedInstances[active]; !healthy || (isolated != nullptr && isolated->getConnection().failed()))
-        failOverInBlock(active, buffer, playStandby && (size_t) hot != active ? &standbyOutput : nullptr);
+        failOverInBlock(active, buffer, playStandby ? &standbyOutput : nullptr);
 
     // The block of a switch by hand fades the plugin switched away from out: with a hot standby
     // from what it played just now, otherwise from what the switch rendered of it beforehand.
+    // Every slot's output left renderSlot clean; only a mix needs cleaning again.
+    bool faded = true;
     if (hotFadePending.exchange(false, std::memory_order_acq_rel) && playStandby)
         switchFade.applyFrom(buffer, standbyOutput);
     else
-        switchFade.apply(buffer);
+        faded = switchFade.apply(buffer);
 
-    pendulum::container::sanitizeChannels(buffer, getTotalNumOutputChannels());
+    if (faded)
+        pendulum::container::sanitizeChannels(buffer, getTotalNumOutputChannels());
 }
 
 juce::MidiBuffer& PluginContainerAudioProcessor::eventsForSlot(size_t slot, juce::MidiBuffer& hostEvents,

@@ -65,12 +65,12 @@ public:
         Mixes the material into the block of the switch, and ends the fade: the block's own signal
         fades in as the material fades out, over the fade's length or the block's if that is
         shorter, so the fade never reaches past the block (a key let go in the next block is not
-        heard again from the material).
+        heard again from the material). True when it mixed (the fade was armed).
     */
-    void apply(juce::AudioBuffer<float>& buffer) noexcept
+    bool apply(juce::AudioBuffer<float>& buffer) noexcept
     {
         if (!armed.load(std::memory_order_acquire))
-            return;
+            return false;
 
         const int count = std::min(buffer.getNumSamples(), fadeLength);
         const int channels = std::min(buffer.getNumChannels(), material.getNumChannels());
@@ -87,6 +87,7 @@ public:
         }
 
         armed.store(false, std::memory_order_release);
+        return true;
     }
 
     /**
