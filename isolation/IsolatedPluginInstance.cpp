@@ -117,6 +117,7 @@ void IsolatedPluginInstance::fillInPluginDescription(juce::PluginDescription& ta
 void IsolatedPluginInstance::prepareToPlay(double sampleRate, int maximumExpectedSamplesPerBlock)
 {
     preparedRate = sampleRate;
+    connection->audioThreadMayHaveChanged();
     connection->call(Command::prepare, juce::jlimit(1, maxBlockSamples, maximumExpectedSamplesPerBlock), {}, sampleRate);
     setLatencySamples(connection->latencySamples());
 }

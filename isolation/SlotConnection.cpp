@@ -436,6 +436,17 @@ bool SlotConnection::roundTrip(float* const* channels, int numChannels, int star
     return true;
 }
 
+void SlotConnection::writeThreadState() noexcept
+{
+    // One system call, once after each prepare: the host's audio thread is known from then on.
+    if (schedulingStale.exchange(false, std::memory_order_acq_rel))
+        audioThreadScheduling = platform::currentThreadScheduling();
+    shared->schedulingPolicy = audioThreadScheduling.policy;
+    shared->schedulingPriority = audioThreadScheduling.priority;
+    shared->schedulingKnown = audioThreadScheduling.known ? 1 : 0;
+    shared->fpStatus = platform::floatingPointStatus();
+}
+
 void SlotConnection::process(juce::AudioBuffer<float>& buffer, const juce::MidiBuffer& midi, juce::AudioPlayHead* playHead,
                              int numChannels, double sampleRate, bool nonRealtime) noexcept
 {
@@ -486,7 +497,10 @@ void SlotConnection::process(juce::AudioBuffer<float>& buffer, const juce::MidiB
     {
         const int length = juce::jmin(maxBlockSamples, numSamples - offset);
         if (offset == 0)
+        {
             writeTimeRecord(shared->time, playHead);
+            writeThreadState();
+        }
         shared->nonRealtime = nonRealtime ? 1 : 0;
 
         if (!roundTrip(pointers, channels, offset, length, midi, deadline))

@@ -3,6 +3,7 @@
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include "isolation/SlotProtocol.h"
+#include "platform/ThreadScheduling.h"
 
 #include <atomic>
 #include <chrono>
@@ -108,6 +109,12 @@ public:
     std::uint32_t displayUpdates() const noexcept;
     int processId() const noexcept;
 
+    /**
+        The host may play from another thread after a prepare: the next block reads the scheduling
+        of the thread that plays it again, for the helper's processing thread to take over.
+    */
+    void audioThreadMayHaveChanged() noexcept { schedulingStale.store(true, std::memory_order_release); }
+
     void setHangLimitMs(int milliseconds) noexcept { hangLimitMs.store(juce::jmax(1, milliseconds)); }
     int getHangLimitMs() const noexcept { return hangLimitMs.load(); }
 
@@ -141,6 +148,8 @@ private:
     bool roundTrip(float* const* channels, int numChannels, int startSample, int numSamples, const juce::MidiBuffer& midi,
                    std::chrono::steady_clock::time_point deadline) noexcept;
     void keepNoteOffs(const juce::MidiBuffer& midi) noexcept;
+    /** The audio thread's floating-point status and scheduling, for the helper to take over. */
+    void writeThreadState() noexcept;
 
     std::unique_ptr<platform::SharedRegion> region;
     SlotShared* shared = nullptr;
@@ -164,6 +173,8 @@ private:
     static constexpr int keptNoteOffCapacity = 512;
     MidiEventRecord keptNoteOffs[keptNoteOffCapacity] {};
     int numKeptNoteOffs = 0;
+    std::atomic<bool> schedulingStale { true };
+    platform::ThreadScheduling audioThreadScheduling; // audio thread only
 
     mutable std::mutex causeLock;
     juce::String cause;

@@ -45,7 +45,7 @@
 namespace pendulum::isolation
 {
 constexpr std::uint32_t protocolMagic = 0x50534C54; // "PSLT"
-constexpr std::uint32_t protocolVersion = 1;
+constexpr std::uint32_t protocolVersion = 2;
 
 constexpr int maxChannels = 32;
 constexpr int maxBlockSamples = 4096; // longer host blocks travel in several round trips
@@ -131,6 +131,13 @@ struct alignas(64) SlotShared
     std::int32_t numChannels;
     std::int32_t numEvents;
     std::int32_t nonRealtime;
+    // The container's audio thread as the helper's processing thread takes it over, so that the
+    // plugin runs as it would in the host: the floating-point status word (denormals flushed or
+    // not) and the scheduling (policy and priority; `schedulingKnown` 0 where it was not read).
+    std::uint32_t fpStatus;
+    std::int32_t schedulingPolicy;
+    std::int32_t schedulingPriority;
+    std::int32_t schedulingKnown;
     TimeRecord time;
     MidiEventRecord events[maxEvents];
     float audio[maxChannels * maxBlockSamples]; // channel c starts at c * maxBlockSamples

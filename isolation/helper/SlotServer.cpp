@@ -342,6 +342,7 @@ void SlotServer::processBlock() noexcept
         return;
     }
 
+    takeOverThreadState();
     applyParameterChanges();
 
     float* channels[maxChannels];
@@ -379,6 +380,22 @@ void SlotServer::processBlock() noexcept
     refreshCursor += parametersRefreshedPerBlock;
     if (refreshCursor >= maxCachedParameters)
         refreshCursor = 0;
+}
+
+void SlotServer::takeOverThreadState() noexcept
+{
+    // The plugin computes as it would on the host's audio thread: with the same handling of
+    // denormals, and (where this process may) at the same priority.
+    platform::setFloatingPointStatus(shared.fpStatus);
+
+    if (shared.schedulingKnown == 0)
+        return;
+    const platform::ThreadScheduling wanted { shared.schedulingPolicy, shared.schedulingPriority, true };
+    if (schedulingAsked.known && wanted.policy == schedulingAsked.policy && wanted.priority == schedulingAsked.priority)
+        return;
+    // Asked once per change: a refusal (no right to real time) is not asked again every block.
+    schedulingAsked = wanted;
+    platform::applyThreadScheduling(wanted);
 }
 
 void SlotServer::audioProcessorParameterChanged(juce::AudioProcessor*, int index, float value)

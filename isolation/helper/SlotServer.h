@@ -4,6 +4,7 @@
 
 #include "isolation/SlotProtocol.h"
 #include "platform/HelperProcess.h"
+#include "platform/ThreadScheduling.h"
 
 #include <atomic>
 #include <memory>
@@ -39,6 +40,8 @@ private:
     void runCommand();
     void processBlock() noexcept;
     void applyParameterChanges() noexcept;
+    /** Takes over the floating-point status and scheduling of the container's audio thread. */
+    void takeOverThreadState() noexcept;
     void refreshParameterCache(int first, int count) noexcept;
 
     bool load(const juce::String& name);
@@ -61,6 +64,7 @@ private:
     std::mutex processLock;
     std::atomic<bool> processing { false }; // the plugin is prepared and may get blocks
     int refreshCursor = 0;
+    platform::ThreadScheduling schedulingAsked; // processing thread only
 
     juce::MemoryBlock stateOut; // the state being read piece by piece
     juce::MemoryBlock stateIn;  // the state being written piece by piece

@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 #include <chrono>
@@ -27,6 +28,8 @@
  #include <windows.h>
 #else
  #include <dirent.h>
+ #include <pthread.h>
+ #include <sched.h>
 #endif
 
 namespace
@@ -663,5 +666,60 @@ TEST_F(IsolatedSlots, AHelperOutlivesTheHostThreadThatStartedIt)
     EXPECT_FALSE(connection->failed()) << connection->failureCause();
     EXPECT_TRUE(processExists(connection->processId()));
     EXPECT_TRUE(connection->call(pendulum::isolation::Command::listPlugins).ok);
+}
+} // namespace
+
+namespace
+{
+/** The calling thread at a higher priority than usual, where the system allows it; the value the probe reports for it. */
+std::optional<float> raiseCallingThread()
+{
+#if JUCE_WINDOWS
+    if (SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL) == 0)
+        return std::nullopt;
+    return (float) THREAD_PRIORITY_ABOVE_NORMAL;
+#else
+    sched_param parameters {};
+    parameters.sched_priority = 3;
+    if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &parameters) != 0)
+        return std::nullopt;
+    return (float) (SCHED_FIFO * 1000 + 3);
+#endif
+}
+
+TEST_F(IsolatedSlots, TheHelperPlaysWithTheDenormalHandlingAndPriorityOfTheHostsAudioThread)
+{
+    ASSERT_TRUE(load(0, "ThreadProbeSynth"));
+    ASSERT_NE(isolated(0), nullptr);
+    isolated(0)->setOffline(true);
+
+    // What the probe plays on an audio thread of the host's, with and without denormals flushed.
+    const auto playOn = [&](bool flushDenormals, bool raise, std::optional<float>& raisedTo) {
+        juce::AudioBuffer<float> buffer(2, blockSize);
+        std::thread audio([&] {
+            if (raise)
+                raisedTo = raiseCallingThread();
+            juce::FloatVectorOperations::disableDenormalisedNumberSupport(flushDenormals);
+            juce::MidiBuffer midi;
+            buffer.clear();
+            isolated(0)->processBlock(buffer, midi);
+        });
+        audio.join();
+        return std::make_pair(buffer.getSample(0, 0), buffer.getSample(1, 0));
+    };
+
+    std::optional<float> raisedTo;
+    const auto flushed = playOn(true, false, raisedTo);
+    EXPECT_EQ(flushed.first, 1.0f);
+    const auto plain = playOn(false, false, raisedTo);
+    EXPECT_EQ(plain.first, 0.0f);
+
+    // A new audio thread after a prepare (as hosts do): its priority reaches the helper too.
+    isolated(0)->prepareToPlay(sampleRate, blockSize);
+    const auto raised = playOn(false, true, raisedTo);
+    if (!raisedTo)
+        GTEST_SKIP() << "this process may not raise a thread's priority: the priority part is not shown";
+    EXPECT_EQ(raised.second, *raisedTo);
+    EXPECT_NE(raised.second, plain.second);
 }
 } // namespace
