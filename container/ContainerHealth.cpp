@@ -19,7 +19,7 @@ void PluginContainerAudioProcessor::setOutputHealthCheck(bool on)
 bool PluginContainerAudioProcessor::isActiveSlotProbedWhileRendering() const
 {
     const auto active = (size_t) activePluginIndex.load();
-    return isNonRealtime() && pluginLoaders[active] != nullptr && isolatedInstances[active] == nullptr;
+    return isNonRealtime() && pluginLoaders[active] != nullptr;
 }
 
 void PluginContainerAudioProcessor::markFailedInBlock(size_t slot, BlockFailure cause, double stuckMs) noexcept
@@ -55,17 +55,26 @@ size_t PluginContainerAudioProcessor::probeWhileRendering(size_t active, int num
                                                                        * blockSampleRate.load(std::memory_order_acquire) / 1000.0));
     nextOfflineProbe = (position / period + 1) * period;
 
-    // A plugin in a helper process is asked by the watchdog (see the threading contract).
     auto* loader = pluginLoaders[active].get();
-    if (loader == nullptr || isolatedInstances[active] != nullptr)
+    if (loader == nullptr)
         return active;
 
     if (!pluginCrashed[active].load(std::memory_order_acquire))
     {
-        auto* instance = loader->getPluginInstance();
-        auto* effect = instance != nullptr ? vstEffectOf(*instance) : nullptr;
-        if (effect == nullptr || !crash_query::reportsCrash(*effect))
-            return active;
+        if (auto* isolated = isolatedInstances[active])
+        {
+            // A plugin in a helper process is asked there, through the block channel. A helper
+            // that fails meanwhile is found by the block itself, which then hands over.
+            if (!isolated->getConnection().askCrashQuery())
+                return active;
+        }
+        else
+        {
+            auto* instance = loader->getPluginInstance();
+            auto* effect = instance != nullptr ? vstEffectOf(*instance) : nullptr;
+            if (effect == nullptr || !crash_query::reportsCrash(*effect))
+                return active;
+        }
         markFailedInBlock(active, BlockFailure::crashReported, 0.0);
     }
 

@@ -67,8 +67,8 @@ class IsolatedPluginInstance;
       slot plays that very block (with the catch-up, or as it is when it is the hot standby), so a
       bounce switches where the audio says, however fast it renders. The watchdog meanwhile leaves
       that slot alone (no probe, no switch: see isActiveSlotProbedWhileRendering). A slot in a
-      helper process is not asked on the rendering thread (its query is a command of the
-      connection, under the connection's lock); the watchdog keeps asking it.
+      helper process is asked through its block channel (a round trip without audio, lock-free,
+      waiting up to the hang limit as offline blocks do), never through its command lock.
     - Output health (an option): the audio thread judges every block a slot plays, the hot
       standby's included, before the delay and the sanitizer see it (OutputHealth, per slot,
       audio-thread state; a slot's is started afresh after a block it did not play or a change of

@@ -436,6 +436,35 @@ bool SlotConnection::roundTrip(float* const* channels, int numChannels, int star
     return true;
 }
 
+bool SlotConnection::askCrashQuery() noexcept
+{
+    if (failed() || child == nullptr || awaitingLateAnswer)
+        return false;
+    if (child->hasExited())
+    {
+        fail(Failure::died);
+        return false;
+    }
+
+    auto& block = *shared;
+    block.numSamples = 0;
+    block.numChannels = 0;
+    block.numEvents = 0;
+    block.crashReported = 0;
+    block.askCrashQuery = 1;
+    const auto request = block.blockRequest.fetch_add(1, std::memory_order_acq_rel) + 1;
+    region->wakeWaiters(block.blockRequest);
+    const bool answered =
+        awaitAnswer(block.blockAnswer, request, Clock::now() + std::chrono::milliseconds(hangLimitMs.load(std::memory_order_relaxed)));
+    block.askCrashQuery = 0;
+    if (!answered)
+    {
+        fail(failed() || child->hasExited() ? Failure::died : Failure::hung);
+        return false;
+    }
+    return block.crashReported == 1;
+}
+
 void SlotConnection::writeThreadState() noexcept
 {
     // One system call, once after each prepare: the host's audio thread is known from then on.

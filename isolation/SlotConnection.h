@@ -100,6 +100,14 @@ public:
     juce::String failureCause() const;
     /** True once the failed helper's end has been seen and its cause is known. */
     bool hasEnded() const noexcept { return endSeen.load(std::memory_order_acquire); }
+    /**
+        Offline only (the rendering thread may wait): asks the plugin's crash query through the
+        block channel, in a round trip without audio, waiting up to the hang limit. True when the
+        plugin reports a crash; false when it does not, or the helper failed (the connection is
+        then marked as for a block: died, or hung when it did not answer in time).
+    */
+    bool askCrashQuery() noexcept;
+
     /** Blocks that played silence because the helper was late with them. */
     std::uint64_t lateBlocks() const noexcept { return late.load(std::memory_order_relaxed); }
 

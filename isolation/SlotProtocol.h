@@ -138,6 +138,11 @@ struct alignas(64) SlotShared
     std::int32_t schedulingPolicy;
     std::int32_t schedulingPriority;
     std::int32_t schedulingKnown;
+    // Offline, the container may ask the plugin's crash query with a block (a round trip of its
+    // own, without audio): askCrashQuery 1 asks it, the helper answers in crashReported (1: the
+    // plugin reports a crash).
+    std::int32_t askCrashQuery;
+    std::int32_t crashReported;
     TimeRecord time;
     MidiEventRecord events[maxEvents];
     float audio[maxChannels * maxBlockSamples]; // channel c starts at c * maxBlockSamples

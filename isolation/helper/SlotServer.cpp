@@ -1,5 +1,6 @@
 #include "isolation/helper/SlotServer.h"
 
+#include "crashwatch/CrashQuery.h"
 #include "hosting/DirectVst2Processor.h"
 #include "hosting/EffectHandle.h"
 #include "isolation/TimeRecordCodec.h"
@@ -335,6 +336,13 @@ void SlotServer::processBlock() noexcept
     const int numChannels = juce::jlimit(0, maxChannels, (int) shared.numChannels);
 
     const std::lock_guard<std::mutex> lock(processLock);
+    if (shared.askCrashQuery != 0)
+    {
+        // The crash query on the processing thread, as a host rendering offline asks it.
+        auto* effect = plugin != nullptr ? vstEffectOf(*plugin) : nullptr;
+        shared.crashReported = effect != nullptr && crash_query::reportsCrash(*effect) ? 1 : 0;
+        return;
+    }
     if (!processing || plugin == nullptr || numSamples == 0)
     {
         for (int channel = 0; channel < numChannels; ++channel)

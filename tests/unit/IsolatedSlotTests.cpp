@@ -8,6 +8,7 @@
 #include "support/ContainerTestAccess.h"
 #include "support/CrashSupport.h"
 #include "support/FixtureFiles.h"
+#include "support/HelperSupport.h"
 #include "support/ScriptedLoadDialogs.h"
 #include "support/StdoutCapture.h"
 #include "support/WrapperDrive.h"
@@ -40,12 +41,7 @@ namespace faulty = pendulum::fixtures::faulty;
 constexpr int blockSize = 64;
 constexpr double sampleRate = 44100.0;
 
-// How a helper that dereferences null ends, in the platform's words.
-#if JUCE_WINDOWS
-constexpr const char* nullDereference = "access violation (0xC0000005)";
-#else
-constexpr const char* nullDereference = "segmentation fault (signal 11)";
-#endif
+using test_support::nullDereference;
 
 /** Runs the message loop until the condition holds or the time is up; the condition's last value. */
 bool pumpUntil(const std::function<bool()>& condition, int timeoutMs = 5000)
@@ -117,15 +113,7 @@ int openDescriptorCount()
 }
 #endif
 
-/** Points the container at a helper executable (the variable it reads before looking next to itself). */
-void useHelper(const char* path)
-{
-#if JUCE_WINDOWS
-    _putenv_s("PENDULUM_SLOT_HOST", path);
-#else
-    setenv("PENDULUM_SLOT_HOST", path, 1);
-#endif
-}
+using test_support::useHelper;
 
 bool processExists(int pid)
 {
@@ -150,21 +138,7 @@ bool processExists(int pid)
 class IsolatedSlots : public ::testing::Test
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        useHelper(PENDULUM_SLOT_HOST_PATH);
-#if !JUCE_WINDOWS
-        // Under a sanitizer the helper inherits its options: it must die of its fault as a plain
-        // build does (a segmentation fault by its signal), not report it and exit.
-        for (const char* name : { "ASAN_OPTIONS", "TSAN_OPTIONS" })
-        {
-            std::string options = std::getenv(name) != nullptr ? std::getenv(name) : "";
-            if (options.find("handle_segv=0") == std::string::npos)
-                options += std::string(options.empty() ? "" : ":") + "handle_segv=0:handle_sigbus=0:handle_sigfpe=0";
-            setenv(name, options.c_str(), 1);
-        }
-#endif
-    }
+    static void SetUpTestSuite() { useHelper(PENDULUM_SLOT_HOST_PATH); }
 
     void SetUp() override
     {

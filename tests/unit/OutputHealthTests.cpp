@@ -8,6 +8,7 @@
 #include "support/ConsoleProbe.h"
 #include "support/CrashSupport.h"
 #include "support/FixtureFiles.h"
+#include "support/HelperSupport.h"
 #include "support/PanelProbe.h"
 #include "support/ScriptedLoadDialogs.h"
 #include "support/StdoutCapture.h"
@@ -363,6 +364,7 @@ protected:
     {
         auto made = std::make_unique<Processor>();
         made->setLoadDialogs(std::make_shared<ScriptedLoadDialogs>(script));
+        made->setRunInSeparateProcesses(separateProcesses);
         made->setNonRealtime(true);
         made->prepareToPlay(rate, blockSize);
         made->setWatchPeriodMs(periodMs);
@@ -370,6 +372,7 @@ protected:
         StdoutCapture quiet;
         EXPECT_TRUE(made->loadPlugin(0, FixtureFiles::path("LateCrashSynth"), {}));
         EXPECT_TRUE(made->loadPlugin(1, FixtureFiles::path("PlainSynth"), {}));
+        EXPECT_EQ(made->isSlotIsolated(0) && made->isSlotIsolated(1), separateProcesses);
         return made;
     }
 
@@ -404,10 +407,34 @@ protected:
         return peak;
     }
 
+    void expectTheBounceSwitchesWhereItsAudioSays();
+
     DialogScript script;
+    bool separateProcesses = false;
+};
+
+/** The same bounce with both slots in helper processes: the query goes through the block channel. */
+class IsolatedOfflineRender : public OfflineRender
+{
+protected:
+    void SetUp() override
+    {
+        test_support::useHelper(PENDULUM_SLOT_HOST_PATH);
+        separateProcesses = true;
+    }
 };
 
 TEST_F(OfflineRender, ABounceSwitchesWhereItsAudioSaysWhetherItRendersFastOrSlowly)
+{
+    expectTheBounceSwitchesWhereItsAudioSays();
+}
+
+TEST_F(IsolatedOfflineRender, ABounceSwitchesWhereItsAudioSaysWhetherItRendersFastOrSlowly)
+{
+    expectTheBounceSwitchesWhereItsAudioSays();
+}
+
+void OfflineRender::expectTheBounceSwitchesWhereItsAudioSays()
 {
     // Fast: nothing but the rendering.
     auto fastProject = makeProject();
