@@ -20,6 +20,10 @@ CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Re
     -DPENDULUM_FUZZ=ON "${launcher[@]}" >/dev/null
 cmake --build "$build" --target state_fuzzer -j"$(nproc)" | grep -E "error|warning|FAILED" || true
 test -x "$build/tests/fuzz/state_fuzzer"
+# Documents that ask for separate processes start their slots in the helper built with the target.
+helper="$(find "$build" -type f -name pendulum-slot-host -perm -u+x | head -n 1)"
+test -n "$helper"
+export PENDULUM_SLOT_HOST="$helper"
 
 corpus="$build/corpus"
 rm -rf "$corpus"

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <iostream>
+#include <string>
 
 #if defined(__linux__)
 #include <X11/Xlib.h>
@@ -27,7 +28,7 @@ public:
     void TearDown() override
     {
         const auto& counts = validation::tally();
-        std::cout << "validation tally: " << counts.processCalls << " process calls, " << counts.samplesChecked
+        std::cout << "validation tally" << (validation::isolatedSlots() ? " (slots in helper processes)" : "") << ": " << counts.processCalls << " process calls, " << counts.samplesChecked
                   << " output samples checked, " << counts.dispatcherCalls << " abusive dispatcher calls, "
                   << counts.chunksTried << " chunks set, " << counts.parameterCalls << " parameter calls\n";
     }
@@ -37,6 +38,9 @@ public:
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
+    for (int i = 1; i < argc; ++i)
+        if (std::string(argv[i]) == "--isolated")
+            validation::isolatedSlots() = true;
     ::testing::AddGlobalTestEnvironment(new TallyReport);
 #if defined(__linux__)
     XSetErrorHandler(ignoreXError);
