@@ -4,10 +4,9 @@
 #   - each holds its plugin, the helper process beside it, INSTALL text and licence, nothing else;
 #   - the unpacked plugins load in the raw VST2 host of the test trees (the DLL under Wine) and
 #     present the instrument's name and the same version;
-#   - the unpacked Linux plugin runs a slot in the unpacked helper: the demonstration of the Linux
-#     test tree plays it with a fixture that segfaults in its helper, and the host lives on, the
-#     other slot plays and the crashed slot comes back. (The Windows helper cannot run slots yet:
-#     the zip's plugin runs them in-process, so its check stops at loading.)
+#   - each unpacked plugin runs a slot in its unpacked helper: the demonstration of the test tree
+#     (the Windows one under Wine) plays it with a fixture that crashes in its helper, and the host
+#     lives on, the other slot plays and the crashed slot comes back.
 #   - the DLL is a PE32+ x86-64 image exporting only VSTPluginMain, with a version resource that
 #     matches the project's version.
 #
@@ -99,6 +98,19 @@ output="$(xvfb-run -a -s "-screen 0 1280x1024x24" bash -c \
   'wine "$1" "$2"; rc=$?; wineserver -w; exit $rc' _ "$windows_build/tools/pendulum-identity.exe" "$dll" 2>&1 |
   tr -d '\r')" || fail "raw host under Wine exit status for $dll"
 check_host_output "PluginPendulum.dll (Wine)" "$output"
+
+# An isolated slot from the unpacked zip, made to crash under Wine, as above: the DLL finds
+# pendulum-slot-host.exe beside it, the fixture's access violation ends that helper.
+demo_out="$work/demo-windows"
+if output="$(env -u PENDULUM_SLOT_HOST xvfb-run -a -s "-screen 0 1280x1024x24" bash -c \
+      'wine "$1" --plugin "$(winepath -w "$2")" --seconds 3 --out "$(winepath -w "$3")" --check; rc=$?; wineserver -w; exit $rc' \
+      _ "$windows_build/tools/demo/pendulum-demo.exe" "$dll" "$demo_out" 2>&1 | tr -d '\r')" &&
+   grep -q "(SegfaultSynth, in its own process) ended with access violation" <<<"$output" &&
+   grep -q "the host process lived on" <<<"$output" && grep -q "slot 0 back with its snapshot" <<<"$output"; then
+  pass "PluginPendulum.dll ran a slot in the unpacked helper under Wine, which crashed; $(grep '^summary:' <<<"$output" | cut -c1-160)..."
+else
+  fail "isolated slot from the unpacked zip (Wine):"; echo "$output" | grep -v '^\['
+fi
 
 # 4. The DLL at the binary level, its version resource against the project version.
 python3 "$repo/scripts/windows/check-dll.py" --objdump x86_64-w64-mingw32-objdump \
