@@ -62,7 +62,7 @@ tsan_tests+=":Failover.ARecoveredActivePlugin*:FailoverLifetime.*:Failover.WhatA
 # there, and the helper (built with the same sanitizer) runs its own threads.
 tsan_tests+=":IsolatedSlots.*:EveryFault/*"
 # Offline rendering: the rendering thread asks the crash query and switches while the watchdog ticks.
-tsan_tests+=":OfflineRender.*"
+tsan_tests+=":OfflineRender.*:IsolatedOfflineRender.*"
 # The crash-loop guard: saves from a host thread, helpers dying on their audio thread.
 tsan_tests+=":CrashLoops.*:IsolatedCrashLoop.*"
 
