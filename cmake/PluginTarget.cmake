@@ -64,6 +64,7 @@ target_sources(PluginPendulum PRIVATE
     hosting/HostedEditorWindow.cpp
     hosting/VSTP2PluginLoader.cpp
     hosting/PluginCallTracker.cpp
+    isolation/BackgroundPluginStart.cpp
     isolation/IsolatedPluginInstance.cpp
     isolation/IsolatedPluginLoader.cpp
     isolation/SlotConnection.cpp

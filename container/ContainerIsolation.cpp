@@ -46,8 +46,12 @@ void PluginContainerAudioProcessor::failOverInBlock(size_t failed, juce::AudioBu
         pluginCrashed[other].store(true);
 }
 
-std::unique_ptr<GenericAudioPluginLoader> PluginContainerAudioProcessor::makeLoader(int) const
+std::unique_ptr<GenericAudioPluginLoader> PluginContainerAudioProcessor::makeLoader(int slot) const
 {
+    // A reload whose plugin was started in the background takes that one (see recoverPlugin).
+    if (auto& started = startedLoaders[(size_t) slot])
+        return std::move(started);
+
     if (separateProcesses.load())
         return std::make_unique<pendulum::isolation::IsolatedPluginLoader>();
 

@@ -1,4 +1,5 @@
 #include "container/PluginContainerAudioProcessor.h"
+#include "isolation/BackgroundPluginStart.h"
 #include "container/ProgramChangeWatch.h"
 #include "hosting/MyHostAudioProcessorEditor.h"
 
@@ -69,6 +70,12 @@ PluginContainerAudioProcessor::~PluginContainerAudioProcessor()
 
     // Work that waited for a plugin's call to return is dropped with the container.
     deferredWork.reset();
+
+    // Reloads being started in the background are given up (their helpers are killed).
+    for (auto& start : backgroundStarts)
+        start.reset();
+    for (auto& started : startedLoaders)
+        started.reset();
 
     // The editor has been closed by now (a host closes it first); the unloads below ask no panel
     // to follow them, whatever editor may still be going away.

@@ -27,6 +27,7 @@ class ProgramChangeWatch;
 
 namespace pendulum::isolation
 {
+class BackgroundPluginStart;
 class IsolatedPluginInstance;
 }
 
@@ -422,6 +423,13 @@ private:
     void scheduleDelayedRecovery(int slot, std::uint32_t ticket, int delayMs);
     /** The delayed reload, unless the slot was reset since it was granted (ticket). */
     void runDelayedRecovery(int slot, std::uint32_t ticket);
+    /**
+        Runs an automatic reload granted by the guard (ticket): into a helper process, first
+        started in the background (finishBackgroundStart continues), otherwise at once.
+    */
+    void runGrantedRecovery(int slot, std::uint32_t ticket);
+    /** A background start of the slot's reload finished: the reload takes its plugin over. */
+    void finishBackgroundStart(int slot, std::uint32_t ticket);
     /** A snapshot holding only which plugin the slot has (file, name, channels): no state. */
     std::shared_ptr<AudioProcessorState> identityOf(int slot) const;
     /** Writes one "plugin" element for the slot from a snapshot. */
@@ -645,6 +653,13 @@ private:
     // reloads it asks for are started through scheduleRecovery (a framework timer; tests replace it).
     CrashLoopGuard crashLoop;
     std::function<void(int, std::function<void()>)> scheduleRecovery;
+    // An automatic reload into a helper process starts the helper and the plugin, with its
+    // snapshot, on a thread of its own (BackgroundPluginStart); the reload then takes that plugin
+    // over (message thread). The state a start gave, to know it is still the one to give.
+    std::array<std::unique_ptr<pendulum::isolation::BackgroundPluginStart>, numSlots> backgroundStarts;
+    std::array<std::shared_ptr<const AudioProcessorState>, numSlots> backgroundStartStates;
+    // A finished start's loader, for the reload's load to take (makeLoader); message thread.
+    mutable std::array<std::unique_ptr<GenericAudioPluginLoader>, numSlots> startedLoaders;
     // Holders of the windows showing the hosted plugins' own editors; a slot's goes before its loader.
     std::array<std::unique_ptr<MyHostAudioProcessorEditor>, numSlots> pluginEditors;
     // Where this container's editor windows stand in the cascade of all containers' windows.

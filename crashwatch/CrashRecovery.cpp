@@ -9,6 +9,7 @@
 #include "hosting/MyHostAudioProcessorEditor.h"
 #include "hosting/PluginCallTracker.h"
 #include "hosting/HostedEditorWindow.h"
+#include "isolation/BackgroundPluginStart.h"
 #include "isolation/IsolatedPluginInstance.h"
 
 namespace
@@ -174,6 +175,20 @@ void PluginContainerAudioProcessor::recoverPlugin(int slot, bool mayAskUser)
     else if (applyState && state != nullptr && state->holdsState())
         consolePrint("Using the last snapshot for plugin at index " + juce::String(slot) + ".");
 
+    // A plugin started in the background for this reload (runGrantedRecovery) is taken over when
+    // it is that plugin with that state; it has its state already.
+    // (The load takes it when it asks for the same file and plugin name; otherwise it starts anew.)
+    const juce::AudioPluginInstance* startedWithState = nullptr;
+    if (auto& started = startedLoaders[(size_t) slot])
+    {
+        const auto wanted = applyState && state != nullptr && state->holdsState() ? state : nullptr;
+        if (mayAskUser || backgroundStartStates[(size_t) slot] != wanted)
+            started.reset();
+        else
+            startedWithState = started->getPluginInstance();
+    }
+    backgroundStartStates[(size_t) slot].reset();
+
     // The same plugin of the same file: a shell's plugin by its stored name, never by a choice.
     const bool reloaded = loadPluginWith(
         slot, record->filePath, record->pluginName,
@@ -181,10 +196,12 @@ void PluginContainerAudioProcessor::recoverPlugin(int slot, bool mayAskUser)
             if (applyState && state != nullptr && state->holdsState())
             {
                 consolePrint("Recovering plugin state...");
-                state->applyTo(instance);
+                if (&instance != startedWithState)
+                    state->applyTo(instance);
             }
         },
         mayAskUser, &unanswered);
+    startedLoaders[(size_t) slot].reset();
 
     // The load may have asked the user; the host may have closed the container meanwhile.
     if (self == nullptr)
@@ -266,7 +283,7 @@ void PluginContainerAudioProcessor::recoverAfterCrash(int slot)
 
     if (decision.delayMs <= 0)
     {
-        recoverPlugin(slot, false);
+        runGrantedRecovery(slot, crashLoop.ticket(slot));
         return;
     }
 
@@ -306,7 +323,90 @@ void PluginContainerAudioProcessor::runDelayedRecovery(int slot, std::uint32_t t
         return;
     }
 
+    runGrantedRecovery(slot, ticket);
+}
+
+namespace
+{
+/** The snapshot an automatic reload gives (see recoverPlugin), or null for none. */
+std::shared_ptr<const AudioProcessorState> stateToGive(CrashLoopGuard::Snapshot given,
+                                                       const std::shared_ptr<AudioProcessorState>& last,
+                                                       const std::shared_ptr<AudioProcessorState>& older, bool applyState)
+{
+    using Snapshot = CrashLoopGuard::Snapshot;
+    if (given == Snapshot::older && older == nullptr)
+        given = Snapshot::none;
+    std::shared_ptr<const AudioProcessorState> state = given == Snapshot::last ? last : given == Snapshot::older ? older : nullptr;
+    return applyState && state != nullptr && state->holdsState() ? state : nullptr;
+}
+} // namespace
+
+void PluginContainerAudioProcessor::runGrantedRecovery(int slot, std::uint32_t ticket)
+{
+    const auto s = (size_t) slot;
+    juce::String file, pluginName;
+    std::shared_ptr<const AudioProcessorState> state;
+    {
+        const juce::ScopedLock lock(slotLock);
+        const auto& record = recoveryStates[s];
+        // Into a helper process, the plugin is started in the background first; in this process,
+        // or with nothing that says which plugin, the reload runs at once.
+        if (separateProcesses.load() && record != nullptr && record->filePath.isNotEmpty()
+            && (pluginLoaders[s] != nullptr || slotMissing[s]))
+        {
+            file = record->filePath;
+            pluginName = record->pluginName;
+            const auto given = crashLoop.isWaiting(slot) ? crashLoop.granted(slot) : CrashLoopGuard::Snapshot::last;
+            state = stateToGive(given, record, olderStates[s], getOption(optionReloadCrashedPluginData));
+        }
+    }
+    if (file.isEmpty())
+    {
+        recoverPlugin(slot, false);
+        return;
+    }
+
+    // The thread tells the message thread when it is done; a container gone by then hears nothing
+    // (its destructor has abandoned the start and waited for the thread).
+    backgroundStartStates[s] = state;
+    backgroundStarts[s] = std::make_unique<pendulum::isolation::BackgroundPluginStart>(
+        file, pluginName, startSampleRate(), startBlockSize(),
+        [state](juce::AudioPluginInstance& instance) {
+            if (state != nullptr)
+                state->applyTo(instance);
+        },
+        [self = weakThis, slot, ticket] {
+            juce::MessageManager::callAsync([self, slot, ticket] {
+                if (auto* c = self.get())
+                    c->finishBackgroundStart(slot, ticket);
+            });
+        });
+}
+
+void PluginContainerAudioProcessor::finishBackgroundStart(int slot, std::uint32_t ticket)
+{
+    const auto s = (size_t) slot;
+    auto start = std::move(backgroundStarts[s]);
+    if (start == nullptr)
+        return;
+
+    // Dropped when the user reloaded or loaded the slot meanwhile (its ticket changed), or the
+    // guard let it go; a load or restore waiting for a dialog has the reload wait a little longer.
+    if (crashLoop.ticket(slot) != ticket || !crashLoop.isWaiting(slot))
+        return;
+    if (isBusy())
+    {
+        scheduleDelayedRecovery(slot, ticket, (int) CrashLoopGuard::delayStepMs);
+        return;
+    }
+
+    // The reload takes the started plugin over when it is the one it would load (a failed start
+    // leaves the reload to load it itself, and to say why it cannot).
+    if (auto loader = start->take())
+        startedLoaders[s] = std::move(loader);
+    start.reset();
     recoverPlugin(slot, false);
+    startedLoaders[s].reset();
 }
 
 void PluginContainerAudioProcessor::tellRecoveryGaveUp(int slot, int reloads)

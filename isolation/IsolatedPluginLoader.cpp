@@ -9,6 +9,14 @@ namespace pendulum::isolation
 juce::AudioPluginInstance* IsolatedPluginLoader::createPluginInstance(const juce::String& file, const juce::String&,
                                                                       const juce::String& pluginName)
 {
+    // Made already for the same file and plugin (on another thread, beforehand): handed over.
+    if (plugin_instance != nullptr && outcome == Outcome::created && file == createdFile && pluginName == createdName)
+        return plugin_instance.get();
+
+    {
+        const std::lock_guard<std::mutex> lock(startingLock);
+        starting = nullptr;
+    }
     pluginFile = fileFromPath(file);
     plugin_instance.reset();
     chosenDescription = nullptr;
@@ -22,6 +30,25 @@ juce::AudioPluginInstance* IsolatedPluginLoader::createPluginInstance(const juce
         problem = error;
         return nullptr;
     }
+    {
+        const std::lock_guard<std::mutex> lock(startingLock);
+        if (abandoned)
+            connection->abandon();
+        starting = connection.get(); // owned by the instance later, which the loader keeps
+    }
+    // A creation that gives no plugin lets its connection go: nothing may reach it afterwards.
+    struct ForgetStarting
+    {
+        IsolatedPluginLoader& loader;
+        ~ForgetStarting()
+        {
+            if (loader.outcome == Outcome::created)
+                return;
+            const std::lock_guard<std::mutex> lock(loader.startingLock);
+            loader.starting = nullptr;
+        }
+    } forgetStarting { *this };
+    outcome = Outcome::refused;
 
     const auto crashed = [&](const juce::String& during) {
         outcome = Outcome::pluginFailed;
@@ -43,7 +70,7 @@ juce::AudioPluginInstance* IsolatedPluginLoader::createPluginInstance(const juce
             problem = "the file holds no plugin";
             return nullptr;
         }
-        chosen = names.size() == 1 ? names[0] : chooseOptionFromList("Please choose a plugin", names);
+        chosen = names.size() == 1 ? names[0] : mayChoose ? chooseOptionFromList("Please choose a plugin", names) : juce::String();
     }
     if (chosen.isEmpty() || !names.contains(chosen))
     {
@@ -77,6 +104,16 @@ juce::AudioPluginInstance* IsolatedPluginLoader::createPluginInstance(const juce
     chosenDescription = description;
     plugin_instance = std::move(instance);
     outcome = Outcome::created;
+    createdFile = file;
+    createdName = pluginName;
     return plugin_instance.get();
+}
+
+void IsolatedPluginLoader::abandon()
+{
+    const std::lock_guard<std::mutex> lock(startingLock);
+    abandoned = true;
+    if (starting != nullptr)
+        starting->abandon();
 }
 } // namespace pendulum::isolation

@@ -135,6 +135,12 @@ public:
     /** Asks the helper to end, waits briefly, then kills it. Nothing is reported as a failure. */
     void close();
 
+    /**
+        Gives the connection up at once from any thread: the helper is killed and a command or
+        block waiting for it returns (as for a helper that died). For a start nobody waits for any more.
+    */
+    void abandon() noexcept { fail(Failure::died); }
+
     SlotConnection(const SlotConnection&) = delete;
     SlotConnection& operator=(const SlotConnection&) = delete;
 

@@ -697,3 +697,59 @@ TEST_F(IsolatedSlots, TheHelperPlaysWithTheDenormalHandlingAndPriorityOfTheHosts
     EXPECT_NE(raised.second, plain.second);
 }
 } // namespace
+
+namespace
+{
+TEST_F(IsolatedSlots, AnAutomaticReloadStartsItsHelperInTheBackgroundAndAContainerClosedMeanwhileWaitsForNothing)
+{
+    container->setHangLimitMs(5000); // a helper that dies is not declared hung first
+    ASSERT_TRUE(load(0, "SlowLoadSegfaultSynth"));
+    ASSERT_TRUE(load(1, "PlainSynth"));
+    container->getPluginInstance(0)->setCurrentProgram(1);
+    container->setParameter(2, 0.75f);
+    {
+        StdoutCapture quiet;
+        juce::MemoryBlock document;
+        container->getStateInformation(document);
+    }
+    const auto crash = [&] {
+        const auto helper = isolated(0)->getConnection().processId();
+        play({ Msg::noteOn(1, pendulum::fixtures::crash_probe::kCrashNote, (juce::uint8) 100) });
+        StdoutCapture quiet;
+        return pumpUntil([&] { return container->getFailureCause(0).isNotEmpty() && !processExists(helper); });
+    };
+
+    // The message thread hears of the crash and goes on at once: the plugin, 600 ms to create,
+    // is started on another thread meanwhile (a reload on the message thread would be over by
+    // the time the crash is told, the slot back and the event saying so).
+    ASSERT_TRUE(crash());
+    EXPECT_TRUE(container->isPluginCrashed(0));
+    EXPECT_FALSE(container->getLastEvent().text.contains("reloaded")) << container->getLastEvent().text;
+    EXPECT_EQ(container->getActivePluginIndex(), 1);
+    EXPECT_GT(play(), 0.01f) << "the standby plays while the reload is under way";
+
+    // Then the slot is back, with its snapshot, given once.
+    bool recovered = false;
+    juce::StringArray printed;
+    {
+        StdoutCapture quiet;
+        printed = console_probe::linesOf([&] {
+            recovered = pumpUntil([&] { return isolated(0) != nullptr && !container->isPluginCrashed(0); }, 10000);
+        });
+    }
+    ASSERT_TRUE(recovered);
+    EXPECT_TRUE(container->getLastEvent().text.contains("; playing slot 2; reloaded in")) << container->getLastEvent().text;
+    EXPECT_EQ(container->getPluginInstance(0)->getCurrentProgram(), 1);
+    EXPECT_FLOAT_EQ(container->getPluginInstance(0)->getParameters()[2]->getValue(), 0.75f);
+    EXPECT_EQ(printed.joinIntoString("\n").indexOf("Recovering plugin state..."),
+              printed.joinIntoString("\n").lastIndexOf("Recovering plugin state..."));
+
+    // Crashed again, and the container closed while the next start is under way: the start is
+    // given up (its helper killed) and the container goes without waiting for the plugin.
+    container->setActivePlugin(0);
+    ASSERT_TRUE(crash());
+    StdoutCapture quiet;
+    container.reset();
+    SUCCEED();
+}
+} // namespace
