@@ -298,7 +298,8 @@ public:
         snapshot before it plays. A slot whose plugin is missing is tried again the same way.
         With mayAskUser false (the watchdog) no dialog opens: a reload that would need an answer
         fails, and the slot is kept as missing with the reason. An editor that was open on the
-        crashed plugin is opened again on the new one.
+        crashed plugin is opened again on the new one (an editor in a helper process that ended
+        went with it: the slot comes back without one).
     */
     void recoverPlugin(int slot, bool mayAskUser = true);
 
