@@ -994,6 +994,7 @@ TEST_F(IsolatedEditorWindows, FollowsAResizingEditorAndIsOwnedByThePanelsWindowA
 
     const auto opened = native_window::geometryOf(window);
     ASSERT_TRUE(opened.has_value());
+    const auto changesBefore = isolated(0)->getConnection().editorChanges();
     ASSERT_EQ(isolated(0)->dispatch(50 /* effVendorSpecific */, editor_resize::kResizeIndex, 520, 380.0f).result, 1);
     EXPECT_TRUE(pumpUntil([&] {
         const auto geometry = native_window::geometryOf(window);
@@ -1005,6 +1006,7 @@ TEST_F(IsolatedEditorWindows, FollowsAResizingEditorAndIsOwnedByThePanelsWindowA
     EXPECT_EQ(geometry->y, opened->y);
     const juce::Colour teal(0xFF2A9D8F);
     EXPECT_TRUE(pumpUntil([&] { return native_window::captureClient(window).getPixelAt(517, 377) == teal; }));
+    EXPECT_GT(isolated(0)->getConnection().editorChanges(), changesBefore) << "the helper told the container";
     EXPECT_TRUE(container->isEditorOpen(0));
 }
 
