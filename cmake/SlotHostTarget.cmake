@@ -5,7 +5,18 @@ juce_add_console_app(pendulum_slot_host PRODUCT_NAME "pendulum-slot-host")
 target_sources(pendulum_slot_host PRIVATE
     isolation/helper/SlotHostMain.cpp
     isolation/helper/SlotServer.cpp
-    hosting/DirectVst2Processor.cpp)
+    hosting/DirectVst2Processor.cpp
+    hosting/HostedEditorWindow.cpp
+    hosting/PluginCallTracker.cpp)
+
+# The plugin's editor opens in a native window of the helper's own, made as in-process ones are.
+if(WIN32)
+    target_sources(pendulum_slot_host PRIVATE platform/windows/EditorWindowWin32.cpp)
+else()
+    find_package(X11 REQUIRED)
+    target_sources(pendulum_slot_host PRIVATE platform/linux/EditorWindowX11.cpp)
+    target_link_libraries(pendulum_slot_host PRIVATE X11::X11 X11::Xrandr)
+endif()
 
 target_include_directories(pendulum_slot_host PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 

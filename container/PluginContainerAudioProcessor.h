@@ -270,8 +270,14 @@ public:
         raises the window if it is open already), titled "<instance name> - slot N - <plugin>" with
         N counted from 1. A new window opens on the monitor of the container's editor, owned by the
         host's window that shows it, cascaded by slot and container. Does nothing for an empty slot.
+        A plugin in a helper process shows it in a window of the helper's, by the same rules.
     */
     void openEditor(int slot);
+    /**
+        True while the slot's plugin's editor is open, in a window of ours or of the slot's helper
+        process; false once the user closed it from its frame, or the helper ended.
+    */
+    bool isEditorOpen(int slot) const;
     /** This container's place in the cascade of editor windows (0 for the first living container). */
     int getEditorCascadeIndex() const noexcept { return cascadeSeat.index(); }
 
@@ -293,7 +299,8 @@ public:
         snapshot before it plays. A slot whose plugin is missing is tried again the same way.
         With mayAskUser false (the watchdog) no dialog opens: a reload that would need an answer
         fails, and the slot is kept as missing with the reason. An editor that was open on the
-        crashed plugin is opened again on the new one.
+        crashed plugin is opened again on the new one (an editor in a helper process that ended
+        went with it: the slot comes back without one).
     */
     void recoverPlugin(int slot, bool mayAskUser = true);
 

@@ -4,6 +4,7 @@
 #include "container/LoadDialogs.h"
 #include "container/PluginContainerAudioProcessor.h"
 #include "container/ProgramChangeWatch.h"
+#include "hosting/HostedEditorWindow.h"
 #include "console/ConsoleGlobals.h"
 #include "crashwatch/AudioProcessorState.h"
 #include "crashwatch/CrashWatchDog.h"
@@ -363,8 +364,10 @@ void PluginContainerAudioProcessor::unloadSlot(int slot, bool keepRecoveryState,
 
         logLine(":unloading plugin in index " + juce::String(slot) + ".");
 
-        // The plugin's editor is closed while the plugin still exists.
+        // The plugin's editor is closed while the plugin still exists (in its helper, too).
         pluginEditors[(size_t) slot].reset();
+        if (auto* isolated = isolatedInstances[(size_t) slot])
+            isolated->closeEditor();
 
         // Taken out of the slot first, destroyed afterwards: no parameter call can still be in it.
         auto old = exchangeLoader(slot, nullptr);
@@ -870,18 +873,6 @@ void PluginContainerAudioProcessor::openEditor(int slot)
     if (instance == nullptr)
         return;
 
-    if (isolatedInstances[(size_t) slot] != nullptr)
-    {
-        consolePrint("The editor of a plugin in a separate process is not there yet (plugin at index "
-                     + juce::String(slot) + ")");
-        return;
-    }
-
-    auto& holder = pluginEditors[(size_t) slot];
-
-    if (holder == nullptr)
-        holder = std::make_unique<MyHostAudioProcessorEditor>();
-
     // The window goes with the host's window that shows our panel, on its monitor; without an
     // open panel it has no owner and opens on the primary monitor.
     void* ownerWindow = nullptr;
@@ -890,5 +881,32 @@ void PluginContainerAudioProcessor::openEditor(int slot)
             ownerWindow = pendulum::platform::topLevelWindowOf(peer->getNativeHandle());
 
     const auto title = getInstanceName() + " - slot " + slotNumber(slot) + " - " + instance->getName();
-    holder->showEditorFor(instance, title, ownerWindow, cascadeSeat.index() * numSlots + slot);
+    const auto cascadeStep = cascadeSeat.index() * numSlots + slot;
+
+    // A plugin in a helper process shows its editor in a window of the helper's, made by the same
+    // rules; the owner's handle means the same in every process of the session.
+    if (auto* isolated = isolatedInstances[(size_t) slot])
+    {
+        if (!isolated->openEditor(title, ownerWindow, cascadeStep) && isolated->getConnection().failed())
+            consolePrint("The editor of plugin at index " + juce::String(slot) + " could not open: its process ended.");
+        return;
+    }
+
+    auto& holder = pluginEditors[(size_t) slot];
+
+    if (holder == nullptr)
+        holder = std::make_unique<MyHostAudioProcessorEditor>();
+
+    holder->showEditorFor(instance, title, ownerWindow, cascadeStep);
+}
+
+bool PluginContainerAudioProcessor::isEditorOpen(int slot) const
+{
+    const juce::ScopedLock lock(slotLock);
+    if (auto* isolated = isolatedInstances[(size_t) slot])
+        return isolated->isEditorOpen();
+    if (auto& holder = pluginEditors[(size_t) slot])
+        if (auto* window = holder->getEditorWindow())
+            return window->isEditorOpen();
+    return false;
 }

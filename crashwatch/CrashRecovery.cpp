@@ -137,9 +137,8 @@ void PluginContainerAudioProcessor::recoverPlugin(int slot, bool mayAskUser)
             slotRecovering[s] = true;
         }
 
-        if (auto& holder = pluginEditors[s])
-            if (auto* window = holder->getEditorWindow())
-                editorWasOpen = window->isEditorOpen();
+        // An editor in a helper that has ended went with it: the slot comes back without one.
+        editorWasOpen = isEditorOpen(slot);
     }
 
     if (record->filePath.isEmpty())

@@ -82,6 +82,9 @@ void eee34ty0w9845rgymsiufdgomiugdfi::handleViewResized(int width, int height)
 
     const platform::EditorDpiScope scaled;
     resizeWindow(width, height);
+
+    if (onWindowChanged)
+        onWindowChanged();
 }
 
 void eee34ty0w9845rgymsiufdgomiugdfi::openEditorWindow(Vst2::AEffect* effectToShow)
@@ -208,6 +211,9 @@ void eee34ty0w9845rgymsiufdgomiugdfi::handleCloseRequest()
 {
     detachPluginEditor(false);
     destroyNativeWindow();
+
+    if (onWindowChanged)
+        onWindowChanged();
 }
 
 void eee34ty0w9845rgymsiufdgomiugdfi::destroyNativeWindow()

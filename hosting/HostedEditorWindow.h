@@ -3,6 +3,8 @@
 #include "platform/EditorWindow.h"
 #include "Vst2.h"
 
+#include <functional>
+
 /**
     The native window in which a hosted plugin shows its own editor. It talks to the editor
     directly through the plugin's VST2 dispatcher (the editor opcodes 13 to 21), not through the
@@ -54,6 +56,14 @@ public:
     /** Puts the window on top without moving or resizing it, restoring it if it is minimised. */
     void raiseWindow();
     void _bringToFront();
+
+    /**
+        Called after a change the window made by itself: the user closed it from its frame, or it
+        followed the plugin's view to a new size (the helper process tells its container).
+    */
+    std::function<void()> onWindowChanged;
+    int getClientWidth() const noexcept { return clientWidth; }
+    int getClientHeight() const noexcept { return clientHeight; }
 
     Vst2::AEffect* getEffect() const noexcept { return effect; }
     pendulum::platform::EditorWindowHandle getWindowHandle() const noexcept { return windowHandle; }

@@ -97,11 +97,48 @@ IsolatedPluginInstance::IsolatedPluginInstance(std::unique_ptr<SlotConnection> h
 
     for (int i = 0; i < parameterNames.size(); ++i)
         addHostedParameter(std::make_unique<Parameter>(*connection, i, parameterNames[i]));
+
+    displayUpdatesSeen = connection->displayUpdates();
+    startTimer(displayPollMs);
 }
 
 IsolatedPluginInstance::~IsolatedPluginInstance()
 {
+    stopTimer();
     connection->close();
+}
+
+void IsolatedPluginInstance::timerCallback()
+{
+    // The plugin asked its host in the helper to renew the display (a program picked or a bank
+    // loaded in its editor): the listeners here hear it as they would from a plugin in this process.
+    const auto updates = connection->displayUpdates();
+    if (updates == displayUpdatesSeen || connection->failed())
+        return;
+    displayUpdatesSeen = updates;
+    if (const auto latency = connection->latencySamples(); latency != getLatencySamples())
+        setLatencySamples(latency);
+    updateHostDisplay(ChangeDetails().withProgramChanged(true));
+}
+
+bool IsolatedPluginInstance::openEditor(const juce::String& title, void* ownerWindow, int cascadeStep)
+{
+    // A plugin may take its time to make its editor (more under Wine): the load's deadline.
+    const auto reply = connection->call(Command::openEditor, cascadeStep, title, 0.0, SlotConnection::loadTimeoutMs,
+                                        (std::int64_t) reinterpret_cast<std::uintptr_t>(ownerWindow));
+    return reply.ok && reply.result == 1;
+}
+
+void IsolatedPluginInstance::closeEditor()
+{
+    // Only an editor that is open: a helper that hangs is not waited for without need.
+    if (connection->editorOpen())
+        connection->call(Command::closeEditor);
+}
+
+void* IsolatedPluginInstance::getEditorWindow() const noexcept
+{
+    return reinterpret_cast<void*>((std::uintptr_t) connection->editorWindow());
 }
 
 SlotConnection::Reply IsolatedPluginInstance::dispatch(int opcode, int index, std::int64_t value, float opt)

@@ -241,7 +241,7 @@ bool SlotConnection::sendCommand(int timeoutMs)
 }
 
 SlotConnection::Reply SlotConnection::call(Command command, int index, const juce::String& text, double doubleValue,
-                                           int timeoutMs)
+                                           int timeoutMs, std::int64_t value)
 {
     Reply reply;
     const std::lock_guard<std::mutex> lock(commandLock);
@@ -250,6 +250,7 @@ SlotConnection::Reply SlotConnection::call(Command command, int index, const juc
 
     shared->command = command;
     shared->index = index;
+    shared->value = value;
     shared->doubleValue = doubleValue;
     shared->offset = 0;
     shared->total = 0;
@@ -363,6 +364,22 @@ int SlotConnection::latencySamples() const noexcept
 std::uint32_t SlotConnection::displayUpdates() const noexcept
 {
     return shared != nullptr ? shared->displayUpdates.load(std::memory_order_acquire) : 0;
+}
+
+bool SlotConnection::editorOpen() const noexcept
+{
+    // A helper that failed took its window with it, or is about to be killed with it.
+    return shared != nullptr && !failed() && shared->editorOpen.load(std::memory_order_acquire) != 0;
+}
+
+std::int64_t SlotConnection::editorWindow() const noexcept
+{
+    return shared != nullptr && !failed() ? shared->editorWindow.load(std::memory_order_acquire) : 0;
+}
+
+std::uint32_t SlotConnection::editorChanges() const noexcept
+{
+    return shared != nullptr ? shared->editorChanges.load(std::memory_order_acquire) : 0;
 }
 
 int SlotConnection::processId() const noexcept

@@ -69,7 +69,7 @@ public:
     };
 
     Reply call(Command command, int index = 0, const juce::String& text = {}, double doubleValue = 0.0,
-               int timeoutMs = defaultCommandTimeoutMs);
+               int timeoutMs = defaultCommandTimeoutMs, std::int64_t value = 0);
     /** effDispatcher(opcode, index, value, null, opt) in the helper, for queries without a pointer. */
     Reply dispatch(int opcode, int index, std::int64_t value, float opt);
     bool readState(juce::MemoryBlock& destination);
@@ -115,6 +115,12 @@ public:
     float cachedParameter(int index) const noexcept;
     int latencySamples() const noexcept;
     std::uint32_t displayUpdates() const noexcept;
+    /** True while the plugin's editor is open in the helper's window; false once the helper failed. */
+    bool editorOpen() const noexcept;
+    /** The native handle of the helper's editor window (an X11 Window id, an HWND); 0 without one. */
+    std::int64_t editorWindow() const noexcept;
+    /** Counts the changes of the editor's window (opened, closed, resized) the helper has made. */
+    std::uint32_t editorChanges() const noexcept;
     int processId() const noexcept;
 
     /**

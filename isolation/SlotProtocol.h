@@ -36,6 +36,12 @@
 //
 // Notifications from the plugin in the helper (display updates, latency changes) are counters and
 // values the helper writes and the container polls.
+//
+// The plugin's editor is a top-level window of the helper's own (the openEditor command carries
+// its title, its owner: the native handle of the container's top-level window, valid in every
+// process of the session, and its cascade place). Whether it is open, its native handle and its
+// client size are notification values the helper rewrites, then counts in editorChanges, whenever
+// they change: also when the user closes the window from its frame or the editor resizes itself.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -103,6 +109,9 @@ enum class Command : std::int32_t
     getParameterText, // index -> payload
     dispatch,        // index: opcode, value, floatValue, intArgument (index of the call) -> result
     describe,        // -> payload: description lines (programs, parameters, latency may have changed)
+    openEditor,      // index: cascade place, value: owner window (0: none), payload: title -> result 1 when open
+                     // (an open editor's window is raised and retitled, as an in-process one)
+    closeEditor,     // closes the editor and destroys its window
     quit,
 };
 
@@ -156,6 +165,11 @@ struct alignas(64) SlotShared
     std::atomic<std::uint32_t> displayUpdates;
     std::atomic<std::int32_t> latencySamples;
     std::atomic<std::int32_t> helperReady; // 1 once the helper serves both channels
+    std::atomic<std::int32_t> editorOpen;  // 1 while the plugin's editor is open in its window
+    std::atomic<std::int64_t> editorWindow; // the editor window's native handle, 0 without one
+    std::atomic<std::int32_t> editorWidth;  // its client size
+    std::atomic<std::int32_t> editorHeight;
+    std::atomic<std::uint32_t> editorChanges; // counted after each change of the four above
 
     // ---- command channel
     alignas(64) std::atomic<std::uint32_t> commandRequest;
@@ -177,6 +191,7 @@ struct alignas(64) SlotShared
 static_assert(std::atomic<std::uint32_t>::is_always_lock_free, "the sequence words must be lock-free across processes");
 static_assert(std::atomic<float>::is_always_lock_free, "parameter values must be lock-free across processes");
 static_assert(sizeof(std::atomic<std::uint32_t>) == 4, "a futex word is 32 bits");
+static_assert(std::atomic<std::int64_t>::is_always_lock_free, "the editor's handle is read across processes");
 
 static_assert(std::is_standard_layout_v<SlotShared>, "both ends find the words by their offsets");
 

@@ -61,6 +61,8 @@ tsan_tests+=":Failover.ARecoveredActivePlugin*:FailoverLifetime.*:Failover.WhatA
 # Slots in helper processes: the audio thread, the helpers' watchers and the message thread meet
 # there, and the helper (built with the same sanitizer) runs its own threads.
 tsan_tests+=":IsolatedSlots.*:EveryFault/*"
+# Editors of plugins in helpers: the helper's window and message thread, the container's poll.
+tsan_tests+=":IsolatedEditorWindows.*"
 # Offline rendering: the rendering thread asks the crash query and switches while the watchdog ticks.
 tsan_tests+=":OfflineRender.*:IsolatedOfflineRender.*"
 # The crash-loop guard: saves from a host thread, helpers dying on their audio thread.

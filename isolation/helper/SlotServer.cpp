@@ -3,6 +3,7 @@
 #include "crashwatch/CrashQuery.h"
 #include "hosting/DirectVst2Processor.h"
 #include "hosting/EffectHandle.h"
+#include "hosting/HostedEditorWindow.h"
 #include "isolation/TimeRecordCodec.h"
 #include "platform/HelperProcess.h"
 
@@ -34,6 +35,8 @@ SlotServer::~SlotServer()
         commandThread.join();
     if (blockThread.joinable())
         blockThread.join();
+    // The plugin's editor is closed while the plugin still exists.
+    editorWindow.reset();
     if (plugin != nullptr)
         plugin->removeListener(this);
     direct.reset();
@@ -213,12 +216,57 @@ void SlotServer::runCommand()
         else
             shared.answer = Answer::failed;
         break;
+    case Command::openEditor:
+        shared.result = openEditor(juce::String::fromUTF8(shared.payload, (int) incoming), shared.value, shared.index) ? 1 : 0;
+        break;
+    case Command::closeEditor:
+        closeEditor();
+        break;
     case Command::quit:
+        closeEditor();
+        break;
     case Command::none:
         break;
     }
 
     refreshParameterCache(0, maxCachedParameters);
+}
+
+bool SlotServer::openEditor(const juce::String& title, std::int64_t ownerWindow, int cascadeStep)
+{
+    // As the container shows an in-process editor: placed and owned, raised if it is open already
+    // (then not opened again), and titled each time.
+    if (editorWindow == nullptr)
+    {
+        editorWindow = std::make_unique<eee34ty0w9845rgymsiufdgomiugdfi>();
+        editorWindow->onWindowChanged = [this] { publishEditor(); };
+    }
+
+    editorWindow->setPlacement(reinterpret_cast<void*>((std::uintptr_t) ownerWindow), cascadeStep);
+    editorWindow->raiseWindow();
+    editorWindow->openEditorWindow(vstEffectOf(*plugin));
+    editorWindow->setWindowTitle(title.toRawUTF8());
+    publishEditor();
+    return editorWindow->isEditorOpen();
+}
+
+void SlotServer::closeEditor()
+{
+    if (editorWindow == nullptr)
+        return;
+    editorWindow.reset(); // closes the plugin's editor, then destroys the window
+    publishEditor();
+}
+
+void SlotServer::publishEditor() noexcept
+{
+    const bool open = editorWindow != nullptr && editorWindow->isEditorOpen();
+    shared.editorWindow.store(open ? (std::int64_t) reinterpret_cast<std::uintptr_t>(editorWindow->getWindowHandle()) : 0,
+                              std::memory_order_relaxed);
+    shared.editorWidth.store(open ? editorWindow->getClientWidth() : 0, std::memory_order_relaxed);
+    shared.editorHeight.store(open ? editorWindow->getClientHeight() : 0, std::memory_order_relaxed);
+    shared.editorOpen.store(open ? 1 : 0, std::memory_order_release);
+    shared.editorChanges.fetch_add(1, std::memory_order_acq_rel);
 }
 
 bool SlotServer::load(const juce::String& name)

@@ -12,6 +12,7 @@
 #include <thread>
 
 class DirectVst2Processor;
+class eee34ty0w9845rgymsiufdgomiugdfi;
 
 namespace pendulum::isolation
 {
@@ -23,6 +24,11 @@ namespace pendulum::isolation
     plugins expect of everything but processing; blocks run on a processing thread of the server's.
     A prepare, release or reset never overlaps a block (processLock). The plugin is created by the
     first load command and lives until the server goes.
+
+    The plugin's editor opens in a native top-level window of this process, made and driven as the
+    container makes its in-process ones (HostedEditorWindow: size, placement, idle timer, resizing,
+    closing from the frame); its state is published in the region whenever it changes. The window
+    is closed before the plugin goes.
 */
 class SlotServer final : private juce::AudioProcessorListener
 {
@@ -47,6 +53,10 @@ private:
     bool load(const juce::String& name);
     juce::String describe() const;
     void answerText(const juce::String& text);
+    bool openEditor(const juce::String& title, std::int64_t ownerWindow, int cascadeStep);
+    void closeEditor();
+    /** Writes the editor's state into the region and counts the change (message thread). */
+    void publishEditor() noexcept;
 
     void audioProcessorParameterChanged(juce::AudioProcessor*, int index, float value) override;
     void audioProcessorChanged(juce::AudioProcessor*, const ChangeDetails&) override;
@@ -59,6 +69,7 @@ private:
     juce::OwnedArray<juce::PluginDescription> descriptions;
     std::unique_ptr<juce::AudioPluginInstance> plugin;
     std::unique_ptr<DirectVst2Processor> direct;
+    std::unique_ptr<eee34ty0w9845rgymsiufdgomiugdfi> editorWindow; // made by the first openEditor
     juce::AudioBuffer<float> blockBuffer; // points into the region (no copy)
     juce::MidiBuffer blockMidi;
     std::mutex processLock;

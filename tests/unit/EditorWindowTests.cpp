@@ -1,10 +1,12 @@
 // The hosted plugins' own editors in native windows of the container's: opened, idled, raised,
 // closed by the user and by the container, with the editor fixtures recording what they are asked.
+// Then the same for plugins in helper processes, whose editors open in windows of the helper's.
 #include "container/PluginContainerAudioProcessor.h"
 #include "hosting/MyHostAudioProcessorEditor.h"
 #include "EditorResize.h"
 #include "hosting/EffectHandle.h"
 #include "hosting/HostedEditorWindow.h"
+#include "isolation/IsolatedPluginInstance.h"
 #include "platform/EditorPlacement.h"
 #include "support/ContainerTestAccess.h"
 #include "support/FixtureFiles.h"
@@ -12,8 +14,15 @@
 #include "support/PanelProbe.h"
 #include "support/ScriptedLoadDialogs.h"
 #include "support/StdoutCapture.h"
+#include "support/WrapperDrive.h"
 
 #include <gtest/gtest.h>
+
+#if defined(_WIN32)
+ #include <windows.h>
+#else
+ #include <csignal>
+#endif
 
 #include <cstdlib>
 #include <functional>
@@ -751,5 +760,323 @@ TEST_F(EditorWindows, EditorsAreShownSystemScaledForTheMonitorsDpi)
     EXPECT_EQ(native_window::isSystemScaled(view), std::optional<bool>(true));
 }
 #endif
+
+//==================================================================================================
+// Editors of plugins in helper processes: a top-level window of the helper's, found on the screen
+// by its title as a user sees it, made by the same rules as the container's own.
+
+class IsolatedEditorWindows : public EditorWindows
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        setEnvironment("PENDULUM_SLOT_HOST", PENDULUM_SLOT_HOST_PATH);
+#if !defined(_WIN32)
+        // Under a sanitizer a helper inherits its options: it must die of a fault by its signal.
+        for (const char* name : { "ASAN_OPTIONS", "TSAN_OPTIONS" })
+        {
+            std::string options = std::getenv(name) != nullptr ? std::getenv(name) : "";
+            if (options.find("handle_segv=0") == std::string::npos)
+                options += std::string(options.empty() ? "" : ":") + "handle_segv=0:handle_sigbus=0:handle_sigfpe=0";
+            setEnvironment(name, options);
+        }
+#endif
+    }
+
+    void SetUp() override
+    {
+        EditorWindows::SetUp();
+        container->setRunInSeparateProcesses(true);
+    }
+
+    void TearDown() override
+    {
+        StdoutCapture quiet;
+        container.reset();
+    }
+
+    pendulum::isolation::IsolatedPluginInstance* isolated(int slot) const
+    {
+        return dynamic_cast<pendulum::isolation::IsolatedPluginInstance*>(container->getPluginInstance(slot));
+    }
+
+    /** The helper's window of that title once it is on the screen; null if it never comes. */
+    void* windowTitled(const std::string& title)
+    {
+        void* window = nullptr;
+        pumpUntil([&] { return (window = native_window::findByTitle(title)) != nullptr; });
+        return window;
+    }
+
+    static std::string titleOf(const char* fixture, int slot = 0)
+    {
+        return "default instance - slot " + std::to_string(slot + 1) + " - " + fixture;
+    }
+
+    /** Ends the slot's helper from outside, as a crash of it would. */
+    void killHelper(int slot)
+    {
+        const auto pid = isolated(slot)->getConnection().processId();
+        ASSERT_GT(pid, 0);
+#if defined(_WIN32)
+        HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, (DWORD) pid);
+        ASSERT_NE(process, nullptr);
+        TerminateProcess(process, 0xC0000005);
+        CloseHandle(process);
+#else
+        ASSERT_EQ(::kill(pid, SIGKILL), 0);
+#endif
+    }
+};
+
+TEST_F(IsolatedEditorWindows, OpensInAHelperWindowTitledPlacedDrawnAndIdledThenRaisedAndRetitled)
+{
+    load(0, "EditorSynthNormal");
+    ASSERT_TRUE(container->isSlotIsolated(0));
+    const auto afterLoad = log.size("EditorSynthNormal");
+    EXPECT_FALSE(container->isEditorOpen(0));
+
+    container->openEditor(0);
+    EXPECT_TRUE(container->isEditorOpen(0));
+    EXPECT_EQ(PluginContainerTestAccess::editorHolder(*container, 0), nullptr) << "no window of the container's";
+
+    // A top-level window of another process, with the in-process title, the one the helper reports.
+    void* window = windowTitled(titleOf("EditorSynthNormal"));
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window, isolated(0)->getEditorWindow());
+
+    // The helper's plugin was asked what an in-process one is, and opened its editor in that window.
+    EXPECT_EQ(log.sequence("EditorSynthNormal", afterLoad), opcodes({ effEditGetRect, effEditOpen, effEditTop }));
+    const auto events = log.events("EditorSynthNormal");
+    const auto opened = std::find_if(events.begin() + (long) afterLoad, events.end(),
+                                     [](const auto& e) { return e.event == std::to_string(effEditOpen); });
+    ASSERT_NE(opened, events.end());
+    EXPECT_EQ(juce::String(opened->detail).getHexValue64(), (juce::int64) reinterpret_cast<std::uintptr_t>(window));
+
+    // Sized to the editor, at the cascade's first place on the primary monitor.
+    const auto geometry = native_window::geometryOf(window);
+    ASSERT_TRUE(geometry.has_value());
+    EXPECT_EQ(geometry->x, primaryCorner().x + margin);
+    EXPECT_EQ(geometry->y, primaryCorner().y + margin);
+    EXPECT_EQ(geometry->clientWidth, 320);
+    EXPECT_EQ(geometry->clientHeight, 240);
+
+    // The helper's timer idles the editor, and the plugin's view draws into the window.
+    const auto beforeIdle = log.events("EditorSynthNormal").size();
+    EXPECT_TRUE(pumpUntil([&] { return log.idleCount("EditorSynthNormal", beforeIdle) >= 4; }, 10000)) << "no idle calls";
+    const juce::Colour teal(0xFF2A9D8F);
+    EXPECT_TRUE(pumpUntil([&] { return native_window::captureClient(window).getPixelAt(3, 3) == teal; }))
+        << "the fixture's view was not drawn into the helper's window";
+
+    const auto folder = artifactFolder();
+    folder.createDirectory();
+    const auto file = folder.getChildFile(juce::String("isolated-editor-") + platformName + ".png");
+    file.deleteFile();
+    {
+        juce::FileOutputStream out(file);
+        juce::PNGImageFormat().writeImageToStream(native_window::captureScreen(480, 360), out);
+    }
+    EXPECT_TRUE(file.existsAsFile());
+
+    // "Edit" again after a rename: the same window, given the new title, and nothing opened twice.
+    const auto beforeSecond = log.size("EditorSynthNormal");
+    container->setInstanceName("Encore");
+    container->openEditor(0);
+    EXPECT_EQ(isolated(0)->getEditorWindow(), window);
+    EXPECT_EQ(native_window::titleOf(window), "Encore - slot 1 - EditorSynthNormal");
+    EXPECT_TRUE(log.sequence("EditorSynthNormal", beforeSecond).empty()) << "nothing is sent to an open editor";
+}
+
+TEST_F(IsolatedEditorWindows, ClosedBeforeItsPluginGoesOnUnloadReplacementRecoveryAndTheContainersEnd)
+{
+    struct Way
+    {
+        const char* name;
+        std::function<void(std::unique_ptr<PluginContainerAudioProcessor>&)> replace;
+        bool reopened; // the new plugin's editor is shown again, as in-process
+    };
+    const std::vector<Way> ways {
+        { "an unload", [](auto& c) { c->unloadPlugin(0, false, true); }, false },
+        { "a load into the slot", [](auto& c) { EXPECT_TRUE(c->loadPlugin(0, FixtureFiles::path("PlainSynth"), {})); }, false },
+        { "a recovery asked for by the user", [](auto& c) { c->recoverPlugin(0); }, true },
+        { "the container's end", [](auto& c) { c.reset(); }, false },
+    };
+
+    for (const auto& way : ways)
+    {
+        SCOPED_TRACE(way.name);
+        load(0, "EditorSynthNormal");
+        container->openEditor(0);
+        void* window = windowTitled(titleOf("EditorSynthNormal"));
+        ASSERT_NE(window, nullptr);
+        const auto before = log.size("EditorSynthNormal");
+
+        {
+            StdoutCapture quiet;
+            way.replace(container);
+        }
+
+        // Sleep and close before the plugin is destroyed, in its helper.
+        ASSERT_TRUE(pumpUntil([&] { return log.sequence("EditorSynthNormal", before).size() >= 3; }));
+        const auto after = log.sequence("EditorSynthNormal", before);
+        EXPECT_EQ(std::vector<std::string>(after.begin(), after.begin() + 3), closeSequence());
+        if (way.reopened)
+        {
+            // (The new helper's window may be given the old one's id: X11 reuses a gone client's ids.)
+            EXPECT_EQ(std::vector<std::string>(after.end() - 3, after.end()),
+                      opcodes({ effEditGetRect, effEditOpen, effEditTop }));
+            EXPECT_TRUE(container->isEditorOpen(0));
+            void* again = windowTitled(titleOf("EditorSynthNormal"));
+            EXPECT_NE(again, nullptr);
+            EXPECT_EQ(again, isolated(0)->getEditorWindow());
+        }
+        else
+        {
+            EXPECT_TRUE(pumpUntil([&] { return !native_window::exists(window); })) << "the window is gone";
+            if (container != nullptr)
+                EXPECT_FALSE(container->isEditorOpen(0));
+        }
+
+        if (container != nullptr)
+        {
+            StdoutCapture quiet;
+            container->unloadPlugin(0, false, true);
+        }
+    }
+}
+
+TEST_F(IsolatedEditorWindows, ClosedFromItsFrameTheContainerKnowsAndEditOpensANewWindow)
+{
+    load(0, "EditorSynthNormal");
+    container->openEditor(0);
+    void* first = windowTitled(titleOf("EditorSynthNormal"));
+    ASSERT_NE(first, nullptr);
+    const auto beforeClose = log.size("EditorSynthNormal");
+
+    native_window::requestClose(first);
+    ASSERT_TRUE(pumpUntil([&] { return !container->isEditorOpen(0); })) << "the helper tells the container";
+    EXPECT_EQ(isolated(0)->getEditorWindow(), nullptr);
+    EXPECT_TRUE(pumpUntil([&] { return !native_window::exists(first); }));
+    EXPECT_EQ(log.sequence("EditorSynthNormal", beforeClose), opcodes({ effEditSleep, effEditClose }));
+
+    // No idle calls reach the closed editor; an unload sends it nothing more.
+    const auto afterClose = log.size("EditorSynthNormal");
+    pump(400);
+    EXPECT_EQ(log.size("EditorSynthNormal"), afterClose);
+
+    container->openEditor(0);
+    EXPECT_TRUE(container->isEditorOpen(0));
+    void* second = windowTitled(titleOf("EditorSynthNormal"));
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(log.sequence("EditorSynthNormal", afterClose), opcodes({ effEditGetRect, effEditOpen, effEditTop }));
+
+    native_window::requestClose(second);
+    ASSERT_TRUE(pumpUntil([&] { return !container->isEditorOpen(0); }));
+    const auto beforeUnload = log.size("EditorSynthNormal");
+    {
+        StdoutCapture quiet;
+        container->unloadPlugin(0, false, true);
+    }
+    EXPECT_TRUE(pumpUntil([&] { return log.size("EditorSynthNormal") > beforeUnload; }));
+    EXPECT_EQ(log.sequence("EditorSynthNormal", beforeUnload), std::vector<std::string> { "destroyed" });
+}
+
+TEST_F(IsolatedEditorWindows, FollowsAResizingEditorAndIsOwnedByThePanelsWindowAcrossProcesses)
+{
+    load(0, "EditorSynthResizing");
+    PanelOnScreen panel(*container, 200, 200);
+    container->openEditor(0);
+    void* window = windowTitled(titleOf("EditorSynthResizing"));
+    ASSERT_NE(window, nullptr);
+
+    // The owner is the container's top-level window, a window of this process.
+    EXPECT_EQ(native_window::ownerOf(window), panel.nativeHandle());
+
+    const auto opened = native_window::geometryOf(window);
+    ASSERT_TRUE(opened.has_value());
+    const auto changesBefore = isolated(0)->getConnection().editorChanges();
+    ASSERT_EQ(isolated(0)->dispatch(50 /* effVendorSpecific */, editor_resize::kResizeIndex, 520, 380.0f).result, 1);
+    EXPECT_TRUE(pumpUntil([&] {
+        const auto geometry = native_window::geometryOf(window);
+        return geometry.has_value() && geometry->clientWidth == 520 && geometry->clientHeight == 380;
+    }));
+    const auto geometry = native_window::geometryOf(window);
+    ASSERT_TRUE(geometry.has_value());
+    EXPECT_EQ(geometry->x, opened->x) << "it stays where it stands";
+    EXPECT_EQ(geometry->y, opened->y);
+    const juce::Colour teal(0xFF2A9D8F);
+    EXPECT_TRUE(pumpUntil([&] { return native_window::captureClient(window).getPixelAt(517, 377) == teal; }));
+    EXPECT_GT(isolated(0)->getConnection().editorChanges(), changesBefore) << "the helper told the container";
+    EXPECT_TRUE(container->isEditorOpen(0));
+}
+
+TEST_F(IsolatedEditorWindows, AHelperThatDiesTakesItsWindowAndTheRecoveredSlotHasNoEditorOpen)
+{
+    container->setOption(PluginContainerAudioProcessor::optionAutoCrashRecovery, true);
+    load(0, "EditorSynthNormal");
+    container->openEditor(0);
+    void* window = windowTitled(titleOf("EditorSynthNormal"));
+    ASSERT_NE(window, nullptr);
+    const auto crashedHelper = isolated(0)->getConnection().processId();
+
+    killHelper(0);
+    EXPECT_TRUE(pumpUntil([&] { return !native_window::exists(window); })) << "the window died with its helper";
+    ASSERT_TRUE(pumpUntil([&] { return container->getFailureCause(0).isNotEmpty(); }));
+
+    // Brought back in a new helper, without an editor until "Edit" is pressed again.
+    ASSERT_TRUE(pumpUntil([&] {
+        return isolated(0) != nullptr && isolated(0)->getConnection().processId() != crashedHelper
+            && !container->isPluginCrashed(0);
+    }));
+    EXPECT_FALSE(container->isEditorOpen(0));
+    pump(300);
+    EXPECT_EQ(native_window::findByTitle(titleOf("EditorSynthNormal")), nullptr);
+
+    container->openEditor(0);
+    EXPECT_NE(windowTitled(titleOf("EditorSynthNormal")), nullptr);
+    EXPECT_TRUE(container->isEditorOpen(0));
+}
+
+TEST_F(IsolatedEditorWindows, AnEditorThatCrashesAsItOpensEndsOnlyItsHelperAndTheStandbyPlays)
+{
+    load(0, "EditorSynthCrashOnOpen");
+    container->setRunInSeparateProcesses(false);
+    load(1, "PlainSynth");
+    container->setNonRealtime(true);
+    auto editor = panel_probe::openEditor(*container);
+    auto& panel = panel_probe::panelOf(*editor);
+
+    const auto peak = [&](int note) {
+        juce::AudioBuffer<float> buffer(2, 256);
+        juce::MidiBuffer midi;
+        if (note > 0)
+            midi.addEvent(juce::MidiMessage::noteOn(1, note, (juce::uint8) 100), 0);
+        processLikeWrapper(*container, buffer, midi);
+        return buffer.getMagnitude(0, 0, 256);
+    };
+    EXPECT_GT(peak(60), 0.01f) << "slot 1 plays before";
+
+    // "Edit" on the panel: the plugin's editor crashes its helper inside the open call.
+    {
+        StdoutCapture quiet;
+        panel_probe::click(panel_probe::child<juce::TextButton>(panel, "plugin1Edit"));
+        ASSERT_TRUE(pumpUntil([&] { return container->getFailureCause(0).isNotEmpty(); }));
+    }
+#if defined(_WIN32)
+    EXPECT_EQ(container->getFailureCause(0), "access violation (0xC0000005)");
+#else
+    EXPECT_EQ(container->getFailureCause(0), "segmentation fault (signal 11)");
+#endif
+    EXPECT_TRUE(container->isPluginCrashed(0));
+    EXPECT_FALSE(container->isEditorOpen(0));
+    EXPECT_EQ(container->getActivePluginIndex(), 1) << "the standby took over";
+    EXPECT_TRUE(container->getLastEvent().text.contains("slot 1 crashed")) << container->getLastEvent().text;
+
+    // The panel says so, and the host plays on from the standby.
+    panel_probe::paint(*editor);
+    EXPECT_EQ(panel_probe::child<juce::Label>(panel, "loadedPlugin1").getText(), "Status: CRASHED");
+    EXPECT_EQ(panel_probe::child<juce::TextButton>(panel, "plugin1Edit").getButtonText(), "Recover");
+    EXPECT_GT(peak(64), 0.01f);
+}
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "hosting/EffectHandle.h"
 #include "hosting/MyHostAudioProcessorEditor.h"
 #include "hosting/HostedEditorWindow.h"
+#include "isolation/IsolatedPluginInstance.h"
 #include "support/ConsoleProbe.h"
 #include "support/ContainerTestAccess.h"
 #include "support/CrashSupport.h"
@@ -1265,6 +1266,32 @@ TEST_F(Panel, ChooserFollowsProgramsChangedInThePluginsOwnEditor)
     chooser(1).setSelectedItemIndex(2);
     EXPECT_TRUE(pumpUntil([&] { return container->getPluginInstance(1)->getCurrentProgram() == 2; }));
     EXPECT_EQ(container->getPluginInstance(1)->getProgramName(2), "Organ 3");
+}
+
+TEST_F(Panel, ChooserOfAPluginInAHelperProcessListsPicksAndFollowsTheHelpersPrograms)
+{
+#if JUCE_WINDOWS
+    _putenv_s("PENDULUM_SLOT_HOST", PENDULUM_SLOT_HOST_PATH);
+#else
+    setenv("PENDULUM_SLOT_HOST", PENDULUM_SLOT_HOST_PATH, 1);
+#endif
+    constexpr Vst2::VstInt32 editorProgram = CCONST('P', 'S', 'e', 'p');
+    container->setRunInSeparateProcesses(true);
+    loadByClick(1, "PlainSynth");
+    auto* isolated = dynamic_cast<pendulum::isolation::IsolatedPluginInstance*>(container->getPluginInstance(1));
+    ASSERT_NE(isolated, nullptr);
+
+    // The list is the helper's plugin's, and a pick reaches that plugin.
+    EXPECT_EQ(itemsOf(chooser(1)), (juce::StringArray { "1=0:Init", "2=1:Bright", "3=2:Soft" }));
+    chooser(1).setSelectedItemIndex(2);
+    ASSERT_TRUE(pumpUntil([&] { return isolated->getCurrentProgram() == 2; }));
+    EXPECT_EQ(isolated->dispatch(Vst2::effGetProgram, 0, 0, 0.0f).result, 2) << "asked of the plugin itself";
+
+    // A program picked in the plugin's own editor, in the helper: the chooser follows.
+    ASSERT_EQ(isolated->dispatch(Vst2::effVendorSpecific, editorProgram, 1, 0.0f).result, 1);
+    EXPECT_TRUE(pumpUntil([&] { return chooser(1).getSelectedItemIndex() == 1; }))
+        << "selected " << chooser(1).getSelectedItemIndex();
+    EXPECT_EQ(chooser(1).getText(), "1:Bright");
 }
 
 //==================================================================================================

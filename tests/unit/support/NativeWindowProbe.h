@@ -33,6 +33,12 @@ std::optional<Geometry> geometryOf(void* window);
 std::string titleOf(void* window);
 
 /**
+    The top-level window of that title, whichever process made it (FindWindow on Windows; the
+    root's children on X11); null when there is none.
+*/
+void* findByTitle(const std::string& title);
+
+/**
     The client size of a window sized to its frame alone (an empty client area): 0 x 0 where the
     system allows it. Windows keeps a captioned window at least as wide as its title bar needs
     (SM_CXMINTRACK); X11 has no windows of zero size, so there it is 1 x 1.

@@ -66,6 +66,11 @@ std::string titleOf(void* window)
     return title;
 }
 
+void* findByTitle(const std::string& title)
+{
+    return FindWindowA(nullptr, title.c_str());
+}
+
 Geometry frameOnlyClientSize(void* window)
 {
     RECT frame {};

@@ -114,6 +114,18 @@ std::string titleOf(void* window)
     return title;
 }
 
+void* findByTitle(const std::string& title)
+{
+    XSync(probeDisplay(), False);
+    for (const auto window : topLevelWindows())
+    {
+        void* handle = reinterpret_cast<void*>((std::uintptr_t) window);
+        if (titleOf(handle) == title)
+            return handle;
+    }
+    return nullptr;
+}
+
 Geometry frameOnlyClientSize(void*)
 {
     return Geometry { 0, 0, 1, 1 };
