@@ -22,6 +22,7 @@
  #include <windows.h>
 #else
  #include <csignal>
+ #include <unistd.h>
 #endif
 
 #include <cstdlib>
@@ -77,6 +78,16 @@ struct EditorEvent
     std::string detail;
 };
 
+/** This test process's number, for names that tests running beside it must not share. */
+long thisProcessNumber()
+{
+#if defined(_WIN32)
+    return (long) GetCurrentProcessId();
+#else
+    return (long) getpid();
+#endif
+}
+
 /** The editor fixtures' record of what they were asked, in a file of the test's own. */
 class EditorLog
 {
@@ -85,7 +96,7 @@ public:
     {
         file = juce::File::getSpecialLocation(juce::File::tempDirectory)
                    .getChildFile("pendulum-tests")
-                   .getNonexistentChildFile("editor-log", ".txt", false);
+                   .getNonexistentChildFile("editor-log-" + juce::String(thisProcessNumber()), ".txt", false);
         file.getParentDirectory().createDirectory();
         setEnvironment("PENDULUM_EDITOR_LOG", file.getFullPathName().toStdString());
     }
@@ -787,6 +798,14 @@ protected:
     {
         EditorWindows::SetUp();
         container->setRunInSeparateProcesses(true);
+        // The helpers' windows are found by title among all the windows of the display, which
+        // tests running beside this one share: the title is this process's own.
+        container->setInstanceName(instanceName());
+    }
+
+    static std::string instanceName(const std::string& name = "isolated")
+    {
+        return name + " " + std::to_string(thisProcessNumber());
     }
 
     void TearDown() override
@@ -810,7 +829,7 @@ protected:
 
     static std::string titleOf(const char* fixture, int slot = 0)
     {
-        return "default instance - slot " + std::to_string(slot + 1) + " - " + fixture;
+        return instanceName() + " - slot " + std::to_string(slot + 1) + " - " + fixture;
     }
 
     /** Ends the slot's helper from outside, as a crash of it would. */
@@ -880,10 +899,10 @@ TEST_F(IsolatedEditorWindows, OpensInAHelperWindowTitledPlacedDrawnAndIdledThenR
 
     // "Edit" again after a rename: the same window, given the new title, and nothing opened twice.
     const auto beforeSecond = log.size("EditorSynthNormal");
-    container->setInstanceName("Encore");
+    container->setInstanceName(instanceName("Encore"));
     container->openEditor(0);
     EXPECT_EQ(isolated(0)->getEditorWindow(), window);
-    EXPECT_EQ(native_window::titleOf(window), "Encore - slot 1 - EditorSynthNormal");
+    EXPECT_EQ(native_window::titleOf(window), instanceName("Encore") + " - slot 1 - EditorSynthNormal");
     EXPECT_TRUE(log.sequence("EditorSynthNormal", beforeSecond).empty()) << "nothing is sent to an open editor";
 }
 
