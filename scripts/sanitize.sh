@@ -65,6 +65,8 @@ tsan_tests+=":IsolatedSlots.*:EveryFault/*"
 tsan_tests+=":OfflineRender.*"
 # The crash-loop guard: saves from a host thread, helpers dying on their audio thread.
 tsan_tests+=":CrashLoops.*:IsolatedCrashLoop.*"
+# Loads, reloads and restores into the active slot while a host thread plays.
+tsan_tests+=":HeldNotesWithFixtures.LoadsIntoTheActiveSlot*"
 
 if [ "$which" = tsan ] || [ "$which" = all ]; then
     start=$SECONDS
