@@ -208,6 +208,27 @@ TEST(MidiStateTracker, ItsCatchUpBringsAFreshListenerToTheSameStateAndItsRelease
     }
 }
 
+TEST(MidiStateTracker, TheCatchUpStrikesWhatThePedalHoldsAsLoudAsItWasStruck)
+{
+    MidiStateTracker tracker;
+    feed(tracker, { Msg::controllerEvent(1, 64, 127), Msg::noteOn(1, 60, (juce::uint8) 100), Msg::noteOn(1, 64, (juce::uint8) 30),
+                    Msg::noteOff(1, 60), Msg::noteOn(1, 64, (juce::uint8) 0) });
+    juce::MidiBuffer out;
+    tracker.writeCatchUp(out);
+
+    std::vector<std::pair<int, int>> struck; // note, velocity
+    for (const auto metadata : out)
+        if (const auto m = metadata.getMessage(); m.isNoteOn())
+            struck.emplace_back(m.getNoteNumber(), m.getVelocity());
+    EXPECT_EQ(struck, (std::vector<std::pair<int, int>> { { 60, 100 }, { 64, 30 } }));
+
+    // A key struck again under the pedal is held at its new velocity; the pedal up ends them all.
+    feed(tracker, { Msg::noteOn(1, 60, (juce::uint8) 70) });
+    EXPECT_EQ(tracker.heldVelocity(1, 60), 70);
+    feed(tracker, { Msg::noteOff(1, 60), Msg::controllerEvent(1, 64, 0) });
+    EXPECT_EQ(tracker.numSoundingNotes(), 0);
+}
+
 TEST(MidiStateTracker, TheCatchUpSendsControllersAndProgramBeforeNotesAndSelectsAParameterBeforeItsData)
 {
     MidiStateTracker tracker;
