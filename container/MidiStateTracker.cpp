@@ -48,7 +48,7 @@ void MidiStateTracker::reset() noexcept
     for (auto& state : channels)
     {
         state.velocity.fill(0);
-        state.sustained.fill(false);
+        state.sustained.fill(0);
         state.controllers.fill((std::int8_t) unset);
         state.bend = unset;
         state.pressure = unset;
@@ -64,10 +64,12 @@ void MidiStateTracker::process(const juce::MidiBuffer& midi) noexcept
 
 void MidiStateTracker::noteOff(Channel& state, int note) noexcept
 {
-    if (state.velocity[(size_t) note] == 0)
+    const auto struck = state.velocity[(size_t) note];
+    if (struck == 0)
         return;
     state.velocity[(size_t) note] = 0;
-    state.sustained[(size_t) note] = state.controllers[sustainPedal] >= 64;
+    // What the pedal holds keeps the loudness it was struck with, for a plugin that catches up.
+    state.sustained[(size_t) note] = state.controllers[sustainPedal] >= 64 ? struck : (std::uint8_t) 0;
 }
 
 void MidiStateTracker::allNotesOff(Channel& state) noexcept
@@ -84,7 +86,7 @@ void MidiStateTracker::resetControllers(Channel& state) noexcept
             state.controllers[(size_t) number] = (std::int8_t) unset;
     state.bend = unset;
     state.pressure = unset;
-    state.sustained.fill(false); // the sustain pedal is up now
+    state.sustained.fill(0); // the sustain pedal is up now
 }
 
 void MidiStateTracker::handle(const juce::uint8* data, int numBytes) noexcept
@@ -129,7 +131,7 @@ void MidiStateTracker::handle(const juce::uint8* data, int numBytes) noexcept
             {
                 // A key struck again is one key down: one note-off ends it.
                 state.velocity[(size_t) data1] = (std::uint8_t) data2;
-                state.sustained[(size_t) data1] = false;
+                state.sustained[(size_t) data1] = 0;
             }
             break;
         case 0xe0:
@@ -139,7 +141,7 @@ void MidiStateTracker::handle(const juce::uint8* data, int numBytes) noexcept
             if (data1 == ccAllSoundOff)
             {
                 state.velocity.fill(0);
-                state.sustained.fill(false);
+                state.sustained.fill(0);
             }
             else if (data1 == ccResetAllControllers)
             {
@@ -153,7 +155,7 @@ void MidiStateTracker::handle(const juce::uint8* data, int numBytes) noexcept
             {
                 state.controllers[(size_t) data1] = (std::int8_t) data2;
                 if (data1 == sustainPedal && data2 < 64)
-                    state.sustained.fill(false);
+                    state.sustained.fill(0);
             }
             break;
         default:
@@ -213,9 +215,9 @@ int MidiStateTracker::writeCatchUp(juce::MidiBuffer& target, int samplePosition)
                 addShort(target, samplePosition, 0x90 | index, note, velocity);
                 ++added;
             }
-            else if (state.sustained[(size_t) note])
+            else if (const int struck = state.sustained[(size_t) note]; struck > 0)
             {
-                addShort(target, samplePosition, 0x90 | index, note, 64);
+                addShort(target, samplePosition, 0x90 | index, note, struck);
                 addShort(target, samplePosition, 0x80 | index, note, 0);
                 added += 2;
             }
@@ -262,7 +264,7 @@ bool MidiStateTracker::isSustained(int channel, int note) const noexcept
 {
     if (!validChannel(channel) || note < 0 || note >= numNotes)
         return false;
-    return channels[(size_t) channel - 1].sustained[(size_t) note];
+    return channels[(size_t) channel - 1].sustained[(size_t) note] > 0;
 }
 
 int MidiStateTracker::numHeldNotes() const noexcept

@@ -84,7 +84,7 @@ private:
     struct Channel
     {
         std::array<std::uint8_t, numNotes> velocity; // 0: key up
-        std::array<bool, numNotes> sustained;        // key up, held by the sustain pedal
+        std::array<std::uint8_t, numNotes> sustained; // key up, held by the sustain pedal: struck at this velocity (0: not held)
         std::array<std::int8_t, numControllers> controllers; // unset or 0..127
         std::int16_t bend;
         std::int16_t pressure;

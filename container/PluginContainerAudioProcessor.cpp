@@ -303,22 +303,15 @@ void PluginContainerAudioProcessor::processBlock(juce::AudioBuffer<float>& buffe
     blocksPlayed.fetch_add(1, std::memory_order_relaxed);
     auto active = (size_t) activePluginIndex.load(std::memory_order_acquire);
 
+    // An active slot whose plugin is being replaced is left alone until the new one is complete.
+    const bool handedOver = slotHandOver[active].load(std::memory_order_acquire);
+
     // Offline, the rendering thread asks the active plugin whether it crashed, by the audio
     // rendered, and may switch before the block is played.
-    if (isNonRealtime())
-        active = probeWhileRendering(active, buffer.getNumSamples());
-    else
+    if (!isNonRealtime())
         renderingOffline = false;
-
-    if (pluginLoaders[active] == nullptr)
-    {
-        midiState.process(midiMessages);
-        const auto numSamples = buffer.getNumSamples();
-        const auto numChannels = juce::jmin(getTotalNumOutputChannels(), buffer.getNumChannels());
-        for (int channel = 0; channel < numChannels; ++channel)
-            buffer.clear(channel, 0, numSamples);
-        return;
-    }
+    else if (!handedOver)
+        active = probeWhileRendering(active, buffer.getNumSamples());
 
     // The hot standby, if there is one that can play: it gets the same events, in a copy of its
     // own (a plugin played through the framework may rewrite the buffer it is given).
@@ -327,6 +320,25 @@ void PluginContainerAudioProcessor::processBlock(juce::AudioBuffer<float>& buffe
                           && !pluginCrashed[(size_t) hot].load(std::memory_order_acquire);
     if (playStandby)
         eventsForSlot((size_t) hot, midiMessages, standbyMidi, true);
+
+    if (pluginLoaders[active] == nullptr || handedOver)
+    {
+        // Silence for an empty slot or one being replaced. The events still go into the tracker
+        // (the next plugin to play starts from the stream's state) and to the hot standby, which
+        // must hold every note it will sound when a switch makes it active.
+        midiState.process(midiMessages);
+        const auto numSamples = buffer.getNumSamples();
+        const auto numChannels = juce::jmin(getTotalNumOutputChannels(), buffer.getNumChannels());
+        for (int channel = 0; channel < numChannels; ++channel)
+            buffer.clear(channel, 0, numSamples);
+        if (playStandby)
+        {
+            standbyOutput.setSize(standbyOutput.getNumChannels(), numSamples, false, false, true);
+            standbyOutput.clear();
+            renderSlot((size_t) hot, standbyOutput, standbyMidi);
+        }
+        return;
+    }
 
     // The first block a plugin plays after a switch (or after its load into the active slot)
     // starts with what the stream has left standing: controllers, program, bend, pressure and the

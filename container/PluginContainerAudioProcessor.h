@@ -45,11 +45,15 @@ class IsolatedPluginInstance;
       than the prepared size), takes no lock and logs nothing. A hosted VST2 plugin is played
       through its own entry points (DirectVst2Processor), not through the framework's processBlock,
       which takes a lock of the instance's in every block.
-    - What processBlock reads of the active slot (its loader, auxiliary buffer and direct path)
-      changes only while processing is suspended: suspendProcessing(true) waits for a running
-      block to end; the output delays are replaced under the callback lock (see below). The
-      inactive slot may change without suspension, but its loader, buffers and paths are
-      exchanged under the callback lock, so a block never sees half of them. A switch changes the
+    - What processBlock reads of a slot (its loader, auxiliary buffer, direct path, output delay)
+      is exchanged under the callback lock, so a block never sees half of it. A load, reload or
+      restore into the active slot does not suspend processing: it marks the slot as being handed
+      over (slotHandOver, under the callback lock, so a block still playing the old plugin ends
+      first) until the new plugin is complete; meanwhile blocks play silence for it, the hot
+      standby plays on, and their MIDI goes into the tracker, so the new plugin's first block
+      starts from the stream's state and no note-off of the host's is lost. An unload of the
+      active slot on its own (unloadPlugin) still leaves the container suspended until the next
+      load into it or a switch. A switch changes the
       active index, with the catch-up flags and the hot standby, in one step under the callback
       lock (setActiveIndex), without suspending: a host's blocks and their MIDI go on through it.
       The active index is atomic besides, and processBlock reads it once per block.
@@ -636,6 +640,9 @@ private:
     // Set for a slot when it becomes the active one, or gets a new plugin while active (both while
     // no block runs); the next block that plays the slot takes it and starts with the catch-up.
     std::array<std::atomic<bool>, numSlots> catchUpPending { { false, false } };
+    // Set while the active slot's plugin is being replaced (a load, reload or restore into it):
+    // blocks leave the slot alone, play silence for it and track their MIDI (see processBlock).
+    std::array<std::atomic<bool>, numSlots> slotHandOver { { false, false } };
     // The first block after a switch: the catch-up, then the host's events. Its room is reserved
     // at construction and never grows on the audio thread.
     static constexpr std::size_t catchUpHostRoomBytes = 16384;

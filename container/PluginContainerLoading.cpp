@@ -1,6 +1,6 @@
 // Loading, unloading and switching the container's hosted plugins. All of it runs on the message
-// thread; whatever processBlock reads changes only while processing is suspended (or, for the
-// active index alone, under the callback lock), and every change of a slot holds slotLock.
+// thread; whatever processBlock reads changes under the callback lock, an active slot being
+// replaced is left alone by blocks until it is complete, and every change of a slot holds slotLock.
 #include "container/LoadDialogs.h"
 #include "container/PluginContainerAudioProcessor.h"
 #include "container/ProgramChangeWatch.h"
@@ -349,6 +349,12 @@ void PluginContainerAudioProcessor::unloadPlugin(int slot, bool keepRecoveryStat
         return;
     }
 
+    // An unload of the active slot on its own leaves the container suspended until the next load
+    // into that slot or a switch (or at once, when asked to resume). The loads, reloads and
+    // restores that replace a plugin do not suspend: see commitLoadedPlugin.
+    if (!resumeProcessing && slot == activePluginIndex.load() && pluginLoaders[(size_t) slot] != nullptr && !isSuspended())
+        suspendProcessing(true);
+
     unloadSlot(slot, keepRecoveryState, resumeProcessing);
 }
 
@@ -359,9 +365,6 @@ void PluginContainerAudioProcessor::unloadSlot(int slot, bool keepRecoveryState,
 
     if (unloaded)
     {
-        if (slot == activePluginIndex.load() && !isSuspended())
-            suspendProcessing(true);
-
         logLine(":unloading plugin in index " + juce::String(slot) + ".");
 
         // The plugin's editor is closed while the plugin still exists (in its helper, too).
@@ -420,10 +423,11 @@ void PluginContainerAudioProcessor::unloadPluginByUser(int slot)
     {
         const PanelRefreshHold hold(panelRefreshHolds);
 
-        // Processing stays suspended between the unload and the switch: no block plays the empty slot.
+        // Not suspended: between the unload and the switch, blocks find the slot empty and play
+        // silence, and their MIDI goes on into the tracker, so the other plugin starts from it.
         if (getPluginInstance(slot) != nullptr || isPluginMissing(slot))
             logSessionEvent("slot " + slotNumber(slot) + " unloaded (" + getLoadedPluginName(slot) + ")");
-        unloadPlugin(slot, false, false);
+        unloadSlot(slot, false, false);
 
         if (wasActive && pluginLoaders[(size_t) other] != nullptr && !pluginCrashed[(size_t) other].load())
             setActivePlugin(other);
@@ -601,6 +605,10 @@ bool PluginContainerAudioProcessor::loadPluginWith(int slot, const juce::String&
 
         logLine(":active_plugin: " + juce::String(activePluginIndex.load()));
 
+        // The new plugin is complete: blocks play it from here, starting with the catch-up.
+        if (loaded)
+            slotHandOver[(size_t) slot].store(false, std::memory_order_release);
+
         if (slot == activePluginIndex.load() && isSuspended())
             suspendProcessing(false);
     }
@@ -620,8 +628,15 @@ void PluginContainerAudioProcessor::commitLoadedPlugin(int slot, std::unique_ptr
     // The latency is aligned once, with the new plugin in, not with the slot empty halfway.
     const LatencyHold latencyHold(*this);
 
+    // The active slot is handed over without suspending processing: from here until the load has
+    // finished, blocks play silence for it (the hot standby, if any, plays on) and their MIDI goes
+    // into the tracker, so no event of the host's is lost and the new plugin starts from the
+    // stream's state. Set under the callback lock: a block still playing the old plugin ends first.
     if (active)
-        suspendProcessing(true);
+    {
+        const juce::ScopedLock audioLock(getCallbackLock());
+        slotHandOver[(size_t) slot].store(true, std::memory_order_release);
+    }
 
     // The panel is refreshed once the new plugin is in, not with the slot empty halfway.
     if (pluginLoaders[(size_t) slot] != nullptr)
@@ -649,7 +664,7 @@ void PluginContainerAudioProcessor::commitLoadedPlugin(int slot, std::unique_ptr
     auto* instance = loader->getPluginInstance();
 
     // The auxiliary buffer is in place before the loader: an inactive slot's may be read by the
-    // next block once a switch makes it active, an active slot is suspended here.
+    // next block once a switch makes it active, an active slot is being handed over here.
     std::unique_ptr<juce::AudioBuffer<float>> aux;
     const bool wide = instance->getTotalNumOutputChannels() > getTotalNumOutputChannels();
     if (wide)
@@ -692,8 +707,8 @@ void PluginContainerAudioProcessor::commitLoadedPlugin(int slot, std::unique_ptr
         });
 
     // A plugin loaded into the active slot (a reload after a crash among them) starts, in its
-    // first block, with the notes and controllers the stream has left standing. Processing is
-    // suspended here; an inactive slot gets them when a switch makes it active.
+    // first block, with the notes and controllers the stream has left standing, as of the end of
+    // the hand-over; an inactive slot gets them when a switch makes it active.
     if (active)
         catchUpPending[(size_t) slot].store(true, std::memory_order_release);
 

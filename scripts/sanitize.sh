@@ -67,6 +67,8 @@ tsan_tests+=":IsolatedEditorWindows.*"
 tsan_tests+=":OfflineRender.*:IsolatedOfflineRender.*"
 # The crash-loop guard: saves from a host thread, helpers dying on their audio thread.
 tsan_tests+=":CrashLoops.*:IsolatedCrashLoop.*"
+# Loads, reloads and restores into the active slot while a host thread plays.
+tsan_tests+=":HeldNotesWithFixtures.LoadsIntoTheActiveSlot*"
 
 if [ "$which" = tsan ] || [ "$which" = all ]; then
     start=$SECONDS

@@ -204,8 +204,11 @@ void GUI::showSlotStatus(int slot, juce::Label& statusLabel, juce::TextButton& e
     {
         if (processor->isPluginCrashed(slot))
         {
+            // Past the crash-loop guard's limit nothing reloads the plugin by itself any more: the
+            // user has to press Recover (or load). Said in as few words as the label holds at its
+            // bold size; the last-event line says why.
             colour = crashedStatusArgb;
-            status = "Status: CRASHED";
+            status = processor->hasRecoveryGivenUp(slot) ? "Recovery gave up" : "Status: CRASHED";
             caption = "Recover";
         }
         else

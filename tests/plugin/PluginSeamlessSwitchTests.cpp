@@ -1,9 +1,11 @@
 // The built plugin switching away from a failed synth while a chord is held under the sustain
 // pedal, as a DAW hears it: the other synth sounds the chord from the block of the switch, lets it
 // go at the pedal's release, and, when it was a hot standby, continues the failed one's sound
-// sample for sample. Also the one latency the host is told for slots of different latencies.
+// sample for sample. Also the one latency the host is told for slots of different latencies, and
+// a hundred switches by hand, clicked on the panel in the host's window, during a held chord.
 #include "CrashProbe.h"
 #include "FixturePaths.h"
+#include "NativeParentWindow.h"
 #include "PluginHost.h"
 
 #include <algorithm>
@@ -241,4 +243,89 @@ TEST(LatencyAcrossAFailover, BothSlotsAreHeardAtTheLatencyTheHostWasToldOnce)
     EXPECT_EQ(host->effect()->initialDelay, 256);
     EXPECT_EQ(host->callCount(Vst2::audioMasterIOChanged), toldBefore) << "the switch changed what the host was told";
 }
+
+struct ManualSwitchCase
+{
+    const char* name;
+    bool hotStandby;
+};
+
+class ManualSwitches : public ::testing::TestWithParam<ManualSwitchCase>
+{
+};
+
+TEST_P(ManualSwitches, AHundredClicksOnActiveDuringAChordLeaveNoNoteSoundingAfterItsRelease)
+{
+    // The panel in a window of the host's, its "Active" toggles clicked with the mouse, while the
+    // host plays a chord under the sustain pedal. CrashPlainSynth (never made to crash) and
+    // PlainSynth name their parameters differently: the host sees which slot plays.
+    auto host = openProject({ "CrashPlainSynth", "PlainSynth", false, GetParam().hotStandby }, false);
+    ASSERT_TRUE(host->isLoaded());
+
+    constexpr int panelWidth = 368, panelHeight = 384;
+    NativeParentWindow window(panelWidth, panelHeight);
+    ASSERT_TRUE(window.isOpen());
+    ASSERT_EQ(host->dispatch(Vst2::effEditOpen, 0, 0, window.handle()), 1);
+    const auto idle = [&] {
+        host->dispatch(Vst2::effEditIdle);
+        window.dispatchEvents();
+    };
+    ASSERT_TRUE(runHostEventLoopUntil([&] {
+        idle();
+        const auto shown = window.captureChild();
+        return shown.has_value() && shown->width == panelWidth && shown->height == panelHeight;
+    }, 10000)) << "the panel was not shown";
+    runHostEventLoop(200);
+
+    const auto slot0Parameter = host->parameterName(0);
+    holdChordUnderThePedal(*host);
+
+    // The "Active" toggles of slot 1's column and slot 2's, in the panel's own coordinates.
+    constexpr int toggleX[2] = { 16 + 20, 200 + 20 }, toggleY = 220 + 12;
+    for (int round = 0; round < 100; ++round)
+    {
+        SCOPED_TRACE("switch " + std::to_string(round + 1));
+        const int to = (round + 1) % 2;
+        ASSERT_TRUE(window.clickAt(toggleX[to], toggleY));
+        ASSERT_TRUE(runHostEventLoopUntil([&] {
+            idle();
+            play(*host);
+            return (host->parameterName(0) == slot0Parameter) == (to == 0);
+        })) << "the click did not switch to slot " << to + 1;
+        // The chord and the pedal sound on from the synth switched to.
+        EXPECT_GT(peakOf(play(*host)), 0.1f);
+    }
+    // Measured over longer than the helpers do: the voices the last switch struck anew all start
+    // at their crest together, and their beating takes longer to average out.
+    EXPECT_GT(meanSquareOf(*host, 32), chordMeanSquare) << "the chord after the switches";
+
+    // Keys up, the pedal holding them; then the pedal: nothing sounds on, in the synth playing or
+    // in the other one.
+    EXPECT_GT(meanSquareOf(*host, 32, { noteOff(60, 0), noteOff(67, 0) }), chordMeanSquare) << "keys up, pedal down";
+    play(*host, { controller(sustainPedal, 0, 0) });
+    for (int block = 0; block < 4; ++block)
+        EXPECT_EQ(peakOf(play(*host)), 0.0f) << "a note sounds on after the pedal went up, block " << block;
+    for (int to : { 1, 0 })
+    {
+        ASSERT_TRUE(window.clickAt(toggleX[to], toggleY));
+        ASSERT_TRUE(runHostEventLoopUntil([&] {
+            idle();
+            play(*host);
+            return (host->parameterName(0) == slot0Parameter) == (to == 0);
+        })) << "the click did not switch to slot " << to + 1;
+        for (int block = 0; block < 4; ++block)
+            EXPECT_EQ(peakOf(play(*host)), 0.0f) << "slot " << to + 1 << " sounds after the release, block " << block;
+    }
+
+    host->dispatch(Vst2::effEditClose);
+    runHostEventLoopUntil([&] {
+        idle();
+        return window.numChildren() == 0;
+    });
+    host->close();
+}
+
+INSTANTIATE_TEST_SUITE_P(Panel, ManualSwitches,
+                         ::testing::Values(ManualSwitchCase { "Plain", false }, ManualSwitchCase { "WithAHotStandby", true }),
+                         [](const auto& info) { return std::string(info.param.name); });
 } // namespace

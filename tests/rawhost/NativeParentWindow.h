@@ -42,6 +42,10 @@ public:
     // Size and pixels of the first child window, once it is shown; nothing before.
     std::optional<WindowPixels> captureChild() const;
 
+    // A left click at (x, y) of this window, as the user's mouse gives it to whatever window lies
+    // there (the plugin's editor). False if it could not be sent.
+    bool clickAt(int x, int y);
+
 private:
     struct Native;
     std::unique_ptr<Native> native_;

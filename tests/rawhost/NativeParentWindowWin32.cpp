@@ -130,4 +130,29 @@ std::optional<WindowPixels> NativeParentWindow::captureChild() const
     return result;
 }
 
+bool NativeParentWindow::clickAt(int x, int y)
+{
+    if (native_->window == nullptr)
+        return false;
+
+    // The deepest visible window at that point receives the button messages, at its own
+    // coordinates, as it would from the mouse.
+    HWND target = native_->window;
+    POINT point{ x, y };
+    for (;;)
+    {
+        HWND child = ChildWindowFromPointEx(target, point, CWP_SKIPINVISIBLE | CWP_SKIPTRANSPARENT);
+        if (child == nullptr || child == target)
+            break;
+        MapWindowPoints(target, child, &point, 1);
+        target = child;
+    }
+
+    const auto position = MAKELPARAM(point.x, point.y);
+    PostMessageW(target, WM_MOUSEMOVE, 0, position);
+    PostMessageW(target, WM_LBUTTONDOWN, MK_LBUTTON, position);
+    PostMessageW(target, WM_LBUTTONUP, 0, position);
+    return true;
+}
+
 } // namespace pendulum::rawhost

@@ -2,6 +2,7 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
 
 namespace pendulum::rawhost
 {
@@ -128,6 +129,31 @@ std::optional<WindowPixels> NativeParentWindow::captureChild() const
 
     XDestroyImage(image);
     return pixels;
+}
+
+bool NativeParentWindow::clickAt(int x, int y)
+{
+    auto* display = native_->display;
+    if (display == nullptr)
+        return false;
+
+    // Through the server's test extension: the pointer moves there and the button goes down and
+    // up, so the window under it gets the events a real mouse would give it.
+    int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+    if (XTestQueryExtension(display, &eventBase, &errorBase, &major, &minor) == False)
+        return false;
+
+    int rootX = 0, rootY = 0;
+    Window under = 0;
+    XSync(display, False);
+    if (XTranslateCoordinates(display, native_->window, DefaultRootWindow(display), x, y, &rootX, &rootY, &under) == False)
+        return false;
+
+    XTestFakeMotionEvent(display, DefaultScreen(display), rootX, rootY, CurrentTime);
+    XTestFakeButtonEvent(display, 1, True, CurrentTime);
+    XTestFakeButtonEvent(display, 1, False, CurrentTime);
+    XSync(display, False);
+    return true;
 }
 
 } // namespace pendulum::rawhost

@@ -16,6 +16,7 @@
 #include "support/HelperSupport.h"
 #include "support/PanelProbe.h"
 #include "support/ScriptedLoadDialogs.h"
+#include "support/Screenshot.h"
 #include "support/StdoutCapture.h"
 #include "support/WrapperDrive.h"
 
@@ -420,6 +421,60 @@ TEST_F(CrashLoops, ThePanelsLastEventLineTheConsoleAndTheSessionLogSayThatRecove
     editor.reset();
     session_log::setFolder(previousFolder);
     logFolder.deleteRecursively();
+}
+
+TEST_F(CrashLoops, ThePanelsStatusSaysRecoveryGaveUpUntilTheUserRecoversOrLoads)
+{
+    load(0, "PlainSynth");
+    load(1, "CrashAgainSynth");
+    auto editor = panel_probe::openEditor(*container);
+    auto& panel = panel_probe::panelOf(*editor);
+    auto& status = panel_probe::child<juce::Label>(panel, "loadedPlugin1", 1);
+    auto& otherStatus = panel_probe::child<juce::Label>(panel, "loadedPlugin1", 0);
+    auto& recover = panel_probe::child<juce::TextButton>(panel, "plugin1Edit2");
+    const juce::Colour crashedColour(GUI::crashedStatusArgb);
+
+    for (int round = 0; round < 2; ++round)
+    {
+        SCOPED_TRACE(round == 0 ? "recovered by hand" : "replaced by a load");
+        for (int i = 0; i < 8 && !container->hasRecoveryGivenUp(1); ++i)
+            tick();
+        ASSERT_TRUE(container->hasRecoveryGivenUp(1));
+        ASSERT_TRUE(container->isPluginCrashed(1));
+        panel_probe::paint(*editor);
+
+        EXPECT_EQ(status.getText(), "Recovery gave up");
+        EXPECT_EQ(status.findColour(juce::Label::textColourId), crashedColour);
+        EXPECT_EQ(recover.getButtonText(), "Recover");
+        EXPECT_EQ(otherStatus.getText(), "Status: OK");
+        // Whole, on the label's one line at its own bold font, within its borders.
+        const auto room = status.getWidth() - status.getBorderSize().getLeftAndRight();
+        EXPECT_LE(status.getFont().getStringWidthFloat(status.getText()), (float) room);
+        EXPECT_GE(status.getFont().getHeight() * 1.5f, (float) (status.getHeight() - status.getBorderSize().getTopAndBottom()))
+            << "one line only";
+        if (round == 0)
+            saveScreenshotIfAsked(*editor, "panel-recovery-gave-up");
+
+        if (round == 0)
+        {
+            // The user's Recover reloads it and starts the count afresh: an ordinary status again.
+            {
+                StdoutCapture quiet;
+                panel_probe::click(recover);
+            }
+            ASSERT_FALSE(container->hasRecoveryGivenUp(1));
+            panel_probe::paint(*editor);
+            EXPECT_EQ(status.getText(), "Status: OK");
+            EXPECT_EQ(recover.getButtonText(), "Edit");
+        }
+        else
+        {
+            load(1, "PlainSynth");
+            panel_probe::paint(*editor);
+            EXPECT_EQ(status.getText(), "Status: OK");
+            EXPECT_EQ(recover.getButtonText(), "Edit");
+        }
+    }
 }
 
 //--------------------------------------------------------------------------------------------------
