@@ -8,6 +8,7 @@ packages=(
   juce-modules-source
   libgtest-dev googletest libbenchmark-dev
   xvfb xauth x11-utils imagemagick
+  libxtst-dev
   clang libclang-rt-14-dev
   clang-19 libclang-rt-19-dev
   zip unzip
