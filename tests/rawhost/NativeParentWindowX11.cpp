@@ -143,6 +143,9 @@ bool NativeParentWindow::clickAt(int x, int y)
     if (XTestQueryExtension(display, &eventBase, &errorBase, &major, &minor) == False)
         return false;
 
+    // Other programs' windows on the same display (tests running beside this one) may stand
+    // over the point: this window goes on top first, so that the click lands in it.
+    XRaiseWindow(display, native_->window);
     int rootX = 0, rootY = 0;
     Window under = 0;
     XSync(display, False);
