@@ -15,8 +15,13 @@ using Clock = std::chrono::steady_clock;
 
 // The longest single sleep of a waiting thread: it looks at the helper's end in between too.
 constexpr std::int64_t waitSliceNanos = 2'000'000;
-// Spinning before sleeping saves the wake-up when the helper answers within microseconds.
-constexpr int spinChecks = 2000;
+// Spinning before sleeping saves the wake-up when the helper answers within microseconds. A block
+// whose answer did not come within the spin is followed by blocks that spin only briefly: a plugin
+// that takes hundreds of microseconds per block would have the audio thread spin for nothing, as
+// CPU time of its own, at every block. An answer that comes within the short spin brings the long
+// one back.
+constexpr int spinChecks = SlotConnection::longSpinChecks;
+constexpr int shortSpinChecks = 50;
 
 bool isNoteOff(const std::uint8_t* bytes, int size) noexcept
 {
@@ -209,11 +214,18 @@ juce::String SlotConnection::failureCause() const
     return cause;
 }
 
-bool SlotConnection::awaitAnswer(std::atomic<std::uint32_t>& answer, std::uint32_t expected, Clock::time_point deadline) noexcept
+bool SlotConnection::awaitAnswer(std::atomic<std::uint32_t>& answer, std::uint32_t expected, Clock::time_point deadline,
+                                 int spins, bool* answeredInSpin) noexcept
 {
-    for (int spin = 0; spin < spinChecks; ++spin)
+    for (int spin = 0; spin < spins; ++spin)
         if (answer.load(std::memory_order_acquire) == expected)
+        {
+            if (answeredInSpin != nullptr)
+                *answeredInSpin = true;
             return true;
+        }
+    if (answeredInSpin != nullptr)
+        *answeredInSpin = false;
 
     for (;;)
     {
@@ -436,7 +448,10 @@ bool SlotConnection::roundTrip(float* const* channels, int numChannels, int star
     const auto request = block.blockRequest.fetch_add(1, std::memory_order_acq_rel) + 1;
     region->wakeWaiters(block.blockRequest);
 
-    if (!awaitAnswer(block.blockAnswer, request, deadline))
+    bool answeredInSpin = false;
+    const bool answered = awaitAnswer(block.blockAnswer, request, deadline, blockSpinChecks, &answeredInSpin);
+    blockSpinChecks = answeredInSpin ? spinChecks : shortSpinChecks;
+    if (!answered)
     {
         if (!failed() && !child->hasExited())
         {

@@ -150,6 +150,9 @@ public:
     SlotConnection(const SlotConnection&) = delete;
     SlotConnection& operator=(const SlotConnection&) = delete;
 
+    /** How often a waiting end looks at the answer word before it sleeps on it (see roundTrip). */
+    static constexpr int longSpinChecks = 2000;
+
 private:
     SlotConnection() = default;
     void fail(Failure kind) noexcept;
@@ -162,8 +165,13 @@ private:
     void failUnanswered(int timeoutMs) noexcept;
     /** The watcher's report of the helper's end (it may come before start() has returned). */
     void onHelperExit(const std::string& how);
+    /**
+        Waits for the answer word to reach `expected`: `spins` looks first, then sleeps on the word
+        until the deadline; answeredInSpin (if given) tells whether the looks were enough.
+    */
     bool awaitAnswer(std::atomic<std::uint32_t>& answer, std::uint32_t expected,
-                     std::chrono::steady_clock::time_point deadline) noexcept;
+                     std::chrono::steady_clock::time_point deadline, int spins = longSpinChecks,
+                     bool* answeredInSpin = nullptr) noexcept;
     /** One round trip of at most maxBlockSamples; false when it was late or failed. */
     bool roundTrip(float* const* channels, int numChannels, int startSample, int numSamples, const juce::MidiBuffer& midi,
                    std::chrono::steady_clock::time_point deadline) noexcept;
@@ -193,6 +201,7 @@ private:
     static constexpr int keptNoteOffCapacity = 512;
     MidiEventRecord keptNoteOffs[keptNoteOffCapacity] {};
     int numKeptNoteOffs = 0;
+    int blockSpinChecks = longSpinChecks; // looks before sleeping on a block's answer (see roundTrip)
     std::atomic<bool> schedulingStale { true };
     platform::ThreadScheduling audioThreadScheduling; // audio thread only
 
