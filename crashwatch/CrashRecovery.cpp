@@ -200,11 +200,11 @@ void PluginContainerAudioProcessor::recoverPlugin(int slot, bool mayAskUser)
             }
         },
         mayAskUser, &unanswered);
-    startedLoaders[(size_t) slot].reset();
 
     // The load may have asked the user; the host may have closed the container meanwhile.
     if (self == nullptr)
         return;
+    startedLoaders[(size_t) slot].reset(); // the load took it (or it was not the plugin wanted)
 
     // A reload that worked starts the time in which a new crash blames the state it was given.
     crashLoop.finished(slot, reloaded, applyState ? given : Snapshot::last);
@@ -404,8 +404,10 @@ void PluginContainerAudioProcessor::finishBackgroundStart(int slot, std::uint32_
     if (auto loader = start->take())
         startedLoaders[s] = std::move(loader);
     start.reset();
+    const juce::WeakReference<PluginContainerAudioProcessor> self(this);
     recoverPlugin(slot, false);
-    startedLoaders[s].reset();
+    if (self != nullptr)
+        startedLoaders[s].reset();
 }
 
 void PluginContainerAudioProcessor::tellRecoveryGaveUp(int slot, int reloads)
