@@ -120,7 +120,16 @@ std::array<bool, 2> CrashWatchDog::probeAndSwitch(PluginContainerAudioProcessor&
     const int renderingSlot = leftToRendering ? container.getActivePluginIndex() : -1;
     for (int slot = 0; slot < Processor::numSlots; ++slot)
         if (!crashed[(size_t) slot])
-            crashed[(size_t) slot] = slot == renderingSlot ? container.isPluginCrashed(slot) : container.probePluginCrash(slot);
+        {
+            // The rendering thread asks the slot it renders; a crashed helper of that slot is told
+            // here first, once its end is known, before any recovery.
+            if (slot != renderingSlot)
+                crashed[(size_t) slot] = container.probePluginCrash(slot);
+            else if (container.isPluginCrashed(slot) && container.isSlotIsolated(slot))
+                crashed[(size_t) slot] = container.probePluginCrash(slot);
+            else
+                crashed[(size_t) slot] = container.isPluginCrashed(slot);
+        }
 
     // One found in a block while the probe ran is told before its slot is recovered.
     const auto foundMeanwhile = container.reportBlockFailures();
