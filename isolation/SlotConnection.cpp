@@ -500,7 +500,7 @@ bool SlotConnection::askCrashQuery() noexcept
 void SlotConnection::writeThreadState() noexcept
 {
     // One system call, once after each prepare: the host's audio thread is known from then on.
-    if (schedulingStale.exchange(false, std::memory_order_acq_rel))
+    if (schedulingStale.load(std::memory_order_acquire) && schedulingStale.exchange(false, std::memory_order_acq_rel))
         audioThreadScheduling = platform::currentThreadScheduling();
     shared->schedulingPolicy = audioThreadScheduling.policy;
     shared->schedulingPriority = audioThreadScheduling.priority;

@@ -51,7 +51,9 @@ inline void setFloatingPointStatus(std::uint32_t status) noexcept
 #if defined(__SSE__) || defined(_M_X64)
     // The exception flags are sticky results, not settings: only the control bits are taken.
     constexpr std::uint32_t exceptionFlags = 0x3f;
-    _mm_setcsr((_mm_getcsr() & exceptionFlags) | (status & ~exceptionFlags));
+    const auto current = _mm_getcsr();
+    if ((current & ~exceptionFlags) != (status & ~exceptionFlags))
+        _mm_setcsr((current & exceptionFlags) | (status & ~exceptionFlags));
 #else
     (void) status;
 #endif

@@ -297,16 +297,19 @@ TEST_P(ManualSwitches, AHundredClicksOnActiveDuringAChordLeaveNoNoteSoundingAfte
 
     // The "Active" toggles of slot 1's column and slot 2's, in the panel's own coordinates.
     constexpr int toggleX[2] = { 16 + 20, 200 + 20 }, toggleY = 220 + 12;
+    // Clicks the slot's toggle; true once the host sees that slot play (blocks go on meanwhile).
+    const auto clickToSwitchTo = [&](int to) {
+        return window.clickAt(toggleX[to], toggleY) && runHostEventLoopUntil([&] {
+                   idle();
+                   play(*host);
+                   return (host->parameterName(0) == slot0Parameter) == (to == 0);
+               });
+    };
     for (int round = 0; round < 100; ++round)
     {
         SCOPED_TRACE("switch " + std::to_string(round + 1));
         const int to = (round + 1) % 2;
-        ASSERT_TRUE(window.clickAt(toggleX[to], toggleY));
-        ASSERT_TRUE(runHostEventLoopUntil([&] {
-            idle();
-            play(*host);
-            return (host->parameterName(0) == slot0Parameter) == (to == 0);
-        })) << "the click did not switch to slot " << to + 1;
+        ASSERT_TRUE(clickToSwitchTo(to)) << "the click did not switch to slot " << to + 1;
         // The chord and the pedal sound on from the synth switched to.
         EXPECT_GT(peakOf(play(*host)), 0.1f);
     }
@@ -322,12 +325,7 @@ TEST_P(ManualSwitches, AHundredClicksOnActiveDuringAChordLeaveNoNoteSoundingAfte
         EXPECT_EQ(peakOf(play(*host)), 0.0f) << "a note sounds on after the pedal went up, block " << block;
     for (int to : { 1, 0 })
     {
-        ASSERT_TRUE(window.clickAt(toggleX[to], toggleY));
-        ASSERT_TRUE(runHostEventLoopUntil([&] {
-            idle();
-            play(*host);
-            return (host->parameterName(0) == slot0Parameter) == (to == 0);
-        })) << "the click did not switch to slot " << to + 1;
+        ASSERT_TRUE(clickToSwitchTo(to)) << "the click did not switch to slot " << to + 1;
         for (int block = 0; block < 4; ++block)
             EXPECT_EQ(peakOf(play(*host)), 0.0f) << "slot " << to + 1 << " sounds after the release, block " << block;
     }
